@@ -1,0 +1,142 @@
+#include "child_process.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+std::vector<char *> cArgs(const std::vector<std::string> &args)
+{
+    std::vector<char *> out;
+    for (const std::string &a : args)
+        out.push_back(const_cast<char *>(a.c_str()));
+    out.push_back(nullptr);
+    return out;
+}
+
+// In the child after fork: die with the parent, then exec.
+[[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd,
+                            const std::vector<std::string> &extraEnv)
+{
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    setpgid(0, 0);
+    if (outFd >= 0) {
+        dup2(outFd, STDOUT_FILENO);
+        dup2(outFd, STDERR_FILENO);
+        close(outFd);
+    }
+    for (const std::string &e : extraEnv)
+        putenv(const_cast<char *>(e.c_str()));
+    std::vector<char *> args = cArgs(argv);
+    execvp(args[0], args.data());
+    _exit(127);
+}
+
+} // namespace
+
+ChildProcess::~ChildProcess()
+{
+    stop();
+}
+
+bool ChildProcess::start(const std::vector<std::string> &argv, const std::string &logPath,
+                         const std::vector<std::string> &extraEnv)
+{
+    if (argv.empty() || isRunning())
+        return false;
+    int outFd = -1;
+    if (!logPath.empty()) {
+        outFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (outFd < 0)
+            return false;
+    }
+    status_ = -1;
+    pid_ = fork();
+    if (pid_ == 0)
+        execChild(argv, outFd, extraEnv);
+    if (outFd >= 0)
+        close(outFd);
+    return pid_ > 0;
+}
+
+bool ChildProcess::waitForExit(int timeoutMs)
+{
+    if (pid_ <= 0)
+        return true;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int status = 0;
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_ || (r < 0 && errno == ECHILD)) {
+            status_ = (r == pid_) ? status : -1;
+            pid_ = -1;
+            return true;
+        }
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+}
+
+int ChildProcess::stop(int signal, int timeoutMs)
+{
+    if (pid_ <= 0)
+        return -1;
+    kill(pid_, signal);
+    if (!waitForExit(timeoutMs)) {
+        kill(pid_, SIGKILL);
+        waitForExit(5000);
+    }
+    return status_;
+}
+
+bool ChildProcess::isRunning()
+{
+    return pid_ > 0 && !waitForExit(0);
+}
+
+std::string runAndCapture(const std::vector<std::string> &argv, int timeoutMs)
+{
+    int fds[2];
+    if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
+        return {};
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int out = dup(fds[1]);
+        execChild(argv, out, {});
+    }
+    close(fds[1]);
+    std::string output;
+    fcntl(fds[0], F_SETFL, O_NONBLOCK);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        char buf[4096];
+        const ssize_t n = read(fds[0], buf, sizeof buf);
+        if (n > 0) {
+            output.append(buf, static_cast<size_t>(n));
+            continue;
+        }
+        if (n == 0 || std::chrono::steady_clock::now() >= deadline)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    close(fds[0]);
+    int status = 0;
+    while (waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return output;
+}
