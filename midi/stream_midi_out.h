@@ -1,0 +1,31 @@
+#pragma once
+
+#include <RtMidi.h>
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+class StreamBackend;
+
+// The MIDI output of the transport object: RtMidi's output for enumeration
+// (getPortCount, getPortName), plus the streaming SysEx port that everything
+// sent to the instrument goes through. The port plays each unit as timed events
+// on the platform's MIDI service and returns when the unit has been played.
+// Port numbers are those of this object's getPortCount()/getPortName().
+class StreamMidiOut : public RtMidiOut
+{
+public:
+    explicit StreamMidiOut(RtMidi::Api api = RtMidi::UNSPECIFIED,
+                           const std::string &clientName = "RtMidi Output Client");
+    ~StreamMidiOut() throw() override;
+
+    void openStreamPort(unsigned int portNumber, const std::string &portName = "RtMidi Output");
+    void sendStream(const unsigned char *data, size_t size);
+    // Closes the streaming port if it is open.
+    void closePort() override;
+    bool isPortOpen() const override;
+
+private:
+    std::unique_ptr<StreamBackend> backend_;
+};
