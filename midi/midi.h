@@ -1,0 +1,2 @@
+#pragma once
+// Placeholder: the transport object lands with the foundation work.
