@@ -1,2 +1,55 @@
 #pragma once
-// Placeholder: the transport object lands with the foundation work.
+
+#include "stream_midi_out.h"
+
+#include <QObject>
+#include <RtMidi.h>
+
+#include <functional>
+#include <vector>
+
+// The MIDI transport: the input the instrument's replies arrive on and the
+// output everything is sent through. The window calls both members directly;
+// this object only owns them. Creating it opens no port.
+class Midi : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr const char *kInputClientName = "RtMidi Input Client";
+    static constexpr const char *kOutputClientName = "RtMidi Output Client";
+    static constexpr unsigned int kInputQueueSizeLimit = 100;
+
+    // Both members on the API chooseApi() picks.
+    Midi();
+    // Both members on the given API (tests pin the API this way).
+    explicit Midi(RtMidi::Api api);
+    ~Midi() override;
+
+    Midi(const Midi &) = delete;
+    Midi &operator=(const Midi &) = delete;
+
+    // The MIDI API both members use. RtMidi's own automatic choice gives up as
+    // soon as one compiled API fails to start (ALSA without a sequencer throws
+    // even when JACK is running), which would end the program before main().
+    // So: try the compiled APIs in RtMidi's order, skip those that cannot be
+    // created, take the first that has ports, else the first that was created,
+    // else RtMidi's dummy API.
+    static RtMidi::Api chooseApi();
+
+    // Number of ports an API offers (inputs plus outputs), or -1 when its input
+    // or output cannot be created.
+    using PortProbe = std::function<int(RtMidi::Api)>;
+    // The selection rule of chooseApi() over given candidates and probe.
+    static RtMidi::Api chooseApiAmong(const std::vector<RtMidi::Api> &candidates,
+                                      const PortProbe &probe);
+    // The probe chooseApi() uses: creates a throw-away input and output.
+    static int probePorts(RtMidi::Api api);
+
+    RtMidiIn midiIn;
+    StreamMidiOut midiOut;
+
+signals:
+    // Kept for the interface; replies reach the window through the input callback.
+    int MessageReceived(unsigned char *message);
+};

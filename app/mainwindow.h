@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The program's only window. Its four slots (one file each) carry the whole
+// workflow; state they share lives in the process-wide objects, not here.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    MainWindow(const MainWindow &) = delete;
+    MainWindow &operator=(const MainWindow &) = delete;
+
+    // Appends text to the log pane as one paragraph, unchanged.
+    void appendLog(const QString &text);
+
+    Ui::MainWindow *ui;
+
+private slots:
+    void on_pushButton_clicked();   // "Refresh"
+    void on_pushButton_2_clicked(); // "Open"
+    void on_pushButton_6_clicked(); // "Open FW"
+    void on_pushButton_8_clicked(); // "Upload FW"
+};
