@@ -1,0 +1,59 @@
+#pragma once
+
+#include "child_process.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+// The simulated instrument (tarnwick-sim) run as a child of the test, on the
+// JACK server the test started (JACK_DEFAULT_SERVER is inherited).
+//
+// start() adds --summary and --image in a private temporary folder unless the
+// arguments name their own, and waits for the "READY <client name>" line.
+// stop() ends it with SIGTERM, after which summary() holds everything it saw.
+class Simulator
+{
+public:
+    Simulator();
+    ~Simulator();
+    Simulator(const Simulator &) = delete;
+    Simulator &operator=(const Simulator &) = delete;
+
+    // True once the simulator has printed READY (at most timeoutMs).
+    bool start(const QStringList &args = {}, int timeoutMs = 5000);
+    // SIGTERM and wait; returns the waitpid status (-1 when not running).
+    int stop(int timeoutMs = 3000);
+    // SIGKILL: an instrument that vanishes without a summary.
+    void kill();
+    // Waits for the simulator to exit by itself (e.g. --exit-after-block).
+    bool waitForExit(int timeoutMs);
+    bool isRunning() { return process_.isRunning(); }
+    int exitStatus() const { return process_.exitStatus(); }
+
+    // Asks the running simulator for a fresh summary (SIGUSR1) and waits for it.
+    bool requestSummary(int timeoutMs = 2000);
+    // The last summary written (empty object when none could be read).
+    QJsonObject summary() const;
+
+    QString summaryPath() const { return summaryPath_; }
+    QString imagePath() const { return imagePath_; }
+    // JACK client name and its ports as RtMidi and jack_connect name them.
+    QString clientName() const { return clientName_; }
+    QString inPort() const { return clientName_ + ":in"; }
+    QString outPort() const { return clientName_ + ":out"; }
+    // Everything the simulator printed (stdout and stderr).
+    QString log() const;
+
+    // $TARNWICK_BUILD_DIR/sim/tarnwick-sim, else tarnwick-sim from PATH.
+    static QString executable();
+
+private:
+    QTemporaryDir dir_;
+    QString summaryPath_;
+    QString imagePath_;
+    QString logPath_;
+    QString clientName_;
+    ChildProcess process_;
+};
