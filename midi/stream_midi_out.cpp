@@ -1,24 +1,57 @@
 #include "stream_midi_out.h"
 
-// Placeholder until the streaming backends land: opens nothing, sends nothing.
-class StreamBackend
+#include "stream_backend.h"
+#include "stream_backend_factory.h"
+
+namespace {
+
+// The destinations as the window sees them: this output's own enumeration.
+class OutputPorts final : public StreamPortList
 {
+public:
+    explicit OutputPorts(RtMidiOut &out) : out_(out) {}
+    unsigned count() override { return out_.getPortCount(); }
+    std::string name(unsigned index) override { return out_.getPortName(index); }
+
+private:
+    RtMidiOut &out_;
 };
 
+} // namespace
+
 StreamMidiOut::StreamMidiOut(RtMidi::Api api, const std::string &clientName)
-    : RtMidiOut(api, clientName)
+    : RtMidiOut(api, clientName), backend_(makeStreamBackend(getCurrentApi()))
 {
 }
 
-StreamMidiOut::~StreamMidiOut() throw() = default;
+StreamMidiOut::~StreamMidiOut() throw()
+{
+    closePort();
+}
 
-void StreamMidiOut::openStreamPort(unsigned int, const std::string &) {}
+void StreamMidiOut::openStreamPort(unsigned int portNumber, const std::string &portName)
+{
+    if (!backend_) {
+        reportStreamProblem("StreamMidiOut", StreamProblem::NoStreamService);
+        return;
+    }
+    OutputPorts ports(*this);
+    backend_->open(portNumber, portName, ports);
+}
 
-void StreamMidiOut::sendStream(const unsigned char *, size_t) {}
+void StreamMidiOut::sendStream(const unsigned char *data, size_t size)
+{
+    if (backend_)
+        backend_->send(data, size);
+}
 
-void StreamMidiOut::closePort() {}
+void StreamMidiOut::closePort()
+{
+    if (backend_)
+        backend_->close();
+}
 
 bool StreamMidiOut::isPortOpen() const
 {
-    return false;
+    return backend_ && backend_->isOpen();
 }

@@ -1,0 +1,177 @@
+#include "alsa_stream_backend.h"
+
+#include <poll.h>
+
+#include <ctime>
+
+using namespace stream_framing;
+
+namespace {
+
+constexpr int kCompletionSlackMs = 2000;
+// A unit is at most 524 bytes plus event heads; leave ample room.
+constexpr size_t kOutputBufferBytes = 16384;
+
+long long monotonicMs()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<long long>(now.tv_sec) * 1000 + now.tv_nsec / 1000000;
+}
+
+} // namespace
+
+AlsaStreamBackend::AlsaStreamBackend() : StreamBackend("MidiOutAlsa") {}
+
+AlsaStreamBackend::~AlsaStreamBackend()
+{
+    close();
+}
+
+void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portName,
+                                   StreamPortList &ports)
+{
+    if (!parseAlsaAddress(ports.name(portNumber), destination_))
+        report(StreamProblem::OpenRefused);
+    if (snd_seq_queue_status_malloc(&status_) < 0 || snd_seq_remove_events_malloc(&remove_) < 0) {
+        release();
+        report(StreamProblem::NoCompletionEvent);
+    }
+
+    bool ok = snd_seq_open(&seq_, "default", SND_SEQ_OPEN_DUPLEX, 0) == 0;
+    if (ok) {
+        snd_seq_set_client_name(seq_, kClientName);
+        snd_seq_set_output_buffer_size(seq_, kOutputBufferBytes);
+        own_.client = snd_seq_client_id(seq_);
+        own_.port = snd_seq_create_simple_port(
+            seq_, portName.empty() ? "output" : portName.c_str(),
+            SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ | SND_SEQ_PORT_CAP_WRITE,
+            SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
+        ok = own_.port >= 0;
+    }
+    if (ok)
+        ok = snd_seq_connect_to(seq_, own_.port, destination_.client, destination_.port) == 0;
+    if (ok) {
+        // Announcements tell us when the destination goes away; failing to
+        // hear them only costs the early warning, the time bound remains.
+        snd_seq_connect_from(seq_, own_.port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
+        queue_ = snd_seq_alloc_named_queue(seq_, kClientName);
+        ok = queue_ >= 0;
+    }
+    if (ok) {
+        snd_seq_queue_tempo_t *tempo;
+        snd_seq_queue_tempo_alloca(&tempo);
+        snd_seq_queue_tempo_set_tempo(tempo, kTempoMicros);
+        snd_seq_queue_tempo_set_ppq(tempo, static_cast<int>(kTicksPerQuarter));
+        ok = snd_seq_set_queue_tempo(seq_, queue_, tempo) == 0 &&
+             snd_seq_start_queue(seq_, queue_, nullptr) == 0 && snd_seq_drain_output(seq_) >= 0;
+    }
+    if (!ok) {
+        release();
+        report(StreamProblem::OpenRefused);
+    }
+}
+
+void AlsaStreamBackend::closeStream()
+{
+    release();
+}
+
+void AlsaStreamBackend::release()
+{
+    if (seq_) {
+        if (queue_ >= 0) {
+            snd_seq_stop_queue(seq_, queue_, nullptr);
+            snd_seq_drain_output(seq_);
+            snd_seq_free_queue(seq_, queue_);
+        }
+        snd_seq_close(seq_);
+    }
+    seq_ = nullptr;
+    queue_ = -1;
+    if (status_)
+        snd_seq_queue_status_free(status_);
+    status_ = nullptr;
+    if (remove_)
+        snd_seq_remove_events_free(remove_);
+    remove_ = nullptr;
+    schedule_.reset();
+    lost_ = false;
+}
+
+void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces, size_t count)
+{
+    if (lost_)
+        report(StreamProblem::DestinationGone);
+    if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
+        report(StreamProblem::ServiceGone);
+    const unsigned now = snd_seq_queue_status_get_tick_time(status_);
+
+    uint32_t playTicks = 0;
+    snd_seq_event_t event;
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t tick = schedule_.due(now, pieces[i].deltaTicks);
+        makeAlsaPieceEvent(event, queue_, tick, own_.port, unit + pieces[i].offset,
+                           pieces[i].length);
+        if (snd_seq_event_output(seq_, &event) < 0) {
+            dropPending();
+            report(StreamProblem::EventRefused);
+        }
+        schedule_.played(tick);
+        playTicks += pieces[i].deltaTicks;
+    }
+    makeAlsaEchoEvent(event, queue_, schedule_.last(), own_.client, own_.port);
+    if (snd_seq_event_output(seq_, &event) < 0 || snd_seq_drain_output(seq_) < 0) {
+        dropPending();
+        report(StreamProblem::EventRefused);
+    }
+
+    const int boundMs = static_cast<int>(playTicks * kTickMicros / 1000u) + kCompletionSlackMs;
+    switch (awaitEcho(boundMs)) {
+    case Outcome::Echoed:
+        return;
+    case Outcome::Lost:
+        dropPending();
+        report(StreamProblem::DestinationGone);
+        return;
+    case Outcome::TimedOut:
+        dropPending();
+        report(StreamProblem::NotPlayedInTime, static_cast<unsigned long long>(boundMs));
+        return;
+    }
+}
+
+AlsaStreamBackend::Outcome AlsaStreamBackend::awaitEcho(int timeoutMs)
+{
+    const long long deadline = monotonicMs() + timeoutMs;
+    pollfd fds[4];
+    const int nfds = snd_seq_poll_descriptors(seq_, fds, 4, POLLIN);
+    for (;;) {
+        while (snd_seq_event_input_pending(seq_, 1) > 0) {
+            snd_seq_event_t *in = nullptr;
+            if (snd_seq_event_input(seq_, &in) < 0 || !in)
+                break;
+            if (alsaAnnouncesLoss(*in, destination_, own_))
+                lost_ = true;
+            else if (in->type == SND_SEQ_EVENT_ECHO && in->source.client == own_.client)
+                return lost_ ? Outcome::Lost : Outcome::Echoed;
+        }
+        if (lost_)
+            return Outcome::Lost;
+        const long long left = deadline - monotonicMs();
+        if (left <= 0)
+            return Outcome::TimedOut;
+        poll(fds, static_cast<nfds_t>(nfds), static_cast<int>(left));
+    }
+}
+
+// Takes back what a failed send left queued, so nothing of it plays later.
+void AlsaStreamBackend::dropPending()
+{
+    snd_seq_remove_events_set_condition(remove_, SND_SEQ_REMOVE_OUTPUT | SND_SEQ_REMOVE_INPUT |
+                                                     SND_SEQ_REMOVE_IGNORE_OFF);
+    snd_seq_remove_events_set_queue(remove_, queue_);
+    snd_seq_remove_events(seq_, remove_);
+    snd_seq_drop_output(seq_);
+    schedule_.reset();
+}

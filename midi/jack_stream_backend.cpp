@@ -1,0 +1,265 @@
+#include "jack_stream_backend.h"
+
+#include <jack/midiport.h>
+
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+
+using namespace stream_framing;
+
+namespace {
+
+constexpr long kNanosPerSecond = 1000000000L;
+// How long a send waits beyond the unit's own play time.
+constexpr unsigned kCompletionSlackMs = 2000;
+
+timespec monotonicNow()
+{
+    timespec now;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return now;
+}
+
+timespec addMicros(timespec t, uint64_t micros)
+{
+    const uint64_t nanos = static_cast<uint64_t>(t.tv_nsec) + micros * 1000u;
+    t.tv_sec += static_cast<time_t>(nanos / kNanosPerSecond);
+    t.tv_nsec = static_cast<long>(nanos % kNanosPerSecond);
+    return t;
+}
+
+bool passed(const timespec &deadline)
+{
+    const timespec now = monotonicNow();
+    return now.tv_sec > deadline.tv_sec ||
+           (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+void sleepMicros(uint64_t micros)
+{
+    timespec t{static_cast<time_t>(micros / 1000000u),
+               static_cast<long>((micros % 1000000u) * 1000u)};
+    while (nanosleep(&t, &t) != 0 && errno == EINTR) {
+    }
+}
+
+} // namespace
+
+JackStreamBackend::JackStreamBackend() : StreamBackend("MidiOutJack") {}
+
+JackStreamBackend::~JackStreamBackend()
+{
+    close();
+}
+
+void JackStreamBackend::openStream(unsigned portNumber, const std::string &portName,
+                                   StreamPortList &ports)
+{
+    const std::string destination = ports.name(portNumber);
+    if (sem_init(&done_, 0, 0) != 0)
+        report(StreamProblem::NoCompletionEvent);
+    semReady_ = true;
+
+    jack_status_t status;
+    client_ = jack_client_open(kClientName, JackNoStartServer, &status);
+    if (client_)
+        port_ = jack_port_register(client_, portName.empty() ? "output" : portName.c_str(),
+                                   JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
+    bool ok = client_ && port_ && !destination.empty() &&
+              jack_set_process_callback(client_, &JackStreamBackend::onProcess, this) == 0;
+    if (ok) {
+        jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
+        sampleRate_ = jack_get_sample_rate(client_);
+        ok = jack_activate(client_) == 0;
+    }
+    if (ok) {
+        const int rc = jack_connect(client_, jack_port_name(port_), destination.c_str());
+        ok = rc == 0 || rc == EEXIST;
+    }
+    if (!ok) {
+        release();
+        report(StreamProblem::OpenRefused);
+    }
+    // An event written in the cycle a connection is made can be lost.
+    waitCycles(2, 500);
+}
+
+void JackStreamBackend::closeStream()
+{
+    release();
+}
+
+void JackStreamBackend::release()
+{
+    if (client_) {
+        if (!shutdown_.load())
+            jack_deactivate(client_);
+        jack_client_close(client_);
+    }
+    client_ = nullptr;
+    port_ = nullptr;
+    if (semReady_)
+        sem_destroy(&done_);
+    semReady_ = false;
+    state_.store(Idle);
+    shutdown_.store(false);
+    next_ = 0;
+    schedule_.reset();
+}
+
+uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
+{
+    const uint64_t micros = static_cast<uint64_t>(ticks) * kTickMicros;
+    return static_cast<uint32_t>((micros * sampleRate_ + 500000u) / 1000000u);
+}
+
+void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces, size_t count)
+{
+    if (shutdown_.load())
+        report(StreamProblem::ServiceGone);
+    // A unit given up earlier may still be in the callback's hands.
+    if (state_.load(std::memory_order_acquire) != Idle && !waitForIdle(250))
+        report(StreamProblem::PreviousUnitHeld);
+    if (jack_port_connected(port_) == 0)
+        report(StreamProblem::DestinationGone);
+
+    for (size_t i = 0; i < count; ++i) {
+        events_[i].deltaFrames = ticksToFrames(pieces[i].deltaTicks);
+        events_[i].size = pieces[i].length;
+        std::memcpy(events_[i].bytes, unit + pieces[i].offset, pieces[i].length);
+    }
+    while (sem_trywait(&done_) == 0) {
+    }
+    eventCount_.store(static_cast<int>(count), std::memory_order_relaxed);
+
+    uint32_t playTicks = 0;
+    for (size_t i = 0; i < count; ++i)
+        playTicks += pieces[i].deltaTicks;
+    const uint32_t boundMs = playTicks * kTickMicros / 1000u + kCompletionSlackMs;
+    const timespec deadline = addMicros(monotonicNow(), uint64_t{boundMs} * 1000u);
+    state_.store(Queued, std::memory_order_release);
+
+    for (;;) {
+        const int rc = sem_clockwait(&done_, CLOCK_MONOTONIC, &deadline);
+        const int timedOut = rc != 0 && errno == ETIMEDOUT;
+        int state = state_.load(std::memory_order_acquire);
+        if (state == Played)
+            break;
+        if (state == Failed) {
+            state_.store(Idle);
+            report(static_cast<StreamProblem>(failure_.load()));
+        }
+        if (shutdown_.load() || timedOut) {
+            int expected = Queued;
+            if (!state_.compare_exchange_strong(expected, Cancelled)) {
+                if (expected == Played)
+                    break;
+                state_.store(Idle);
+                report(static_cast<StreamProblem>(failure_.load()));
+            }
+            if (shutdown_.load())
+                report(StreamProblem::ServiceGone);
+            report(StreamProblem::NotPlayedInTime, boundMs);
+        }
+    }
+    sleepUntilFrame(lastFrame_.load(std::memory_order_acquire), deadline);
+    state_.store(Idle, std::memory_order_release);
+}
+
+// The callback hands the unit back when it writes the last event, which may
+// lie later in the cycle: the send returns only once that frame has come.
+void JackStreamBackend::sleepUntilFrame(uint32_t frame, const timespec &deadline)
+{
+    for (;;) {
+        const int32_t ahead = static_cast<int32_t>(frame - jack_frame_time(client_));
+        if (ahead <= 0 || shutdown_.load() || passed(deadline))
+            return;
+        sleepMicros(uint64_t(ahead) * 1000000u / sampleRate_ + 50u);
+    }
+}
+
+void JackStreamBackend::waitCycles(unsigned cycles, unsigned timeoutMs)
+{
+    const uint32_t start = cycles_.load();
+    const timespec deadline = addMicros(monotonicNow(), uint64_t{timeoutMs} * 1000u);
+    while (cycles_.load() - start < cycles && !passed(deadline) && !shutdown_.load())
+        sleepMicros(500);
+}
+
+bool JackStreamBackend::waitForIdle(unsigned timeoutMs)
+{
+    const timespec deadline = addMicros(monotonicNow(), uint64_t{timeoutMs} * 1000u);
+    for (;;) {
+        const int state = state_.load(std::memory_order_acquire);
+        if (state == Played || state == Failed)
+            state_.store(Idle);
+        if (state_.load(std::memory_order_acquire) == Idle)
+            return true;
+        if (passed(deadline) || shutdown_.load())
+            return false;
+        sleepMicros(500);
+    }
+}
+
+int JackStreamBackend::onProcess(jack_nframes_t nframes, void *self)
+{
+    return static_cast<JackStreamBackend *>(self)->process(nframes);
+}
+
+void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)
+{
+    auto *backend = static_cast<JackStreamBackend *>(self);
+    backend->shutdown_.store(true);
+    sem_post(&backend->done_);
+}
+
+void JackStreamBackend::finishUnit(State state, StreamProblem failure)
+{
+    failure_.store(static_cast<int>(failure), std::memory_order_relaxed);
+    next_ = 0;
+    state_.store(state, std::memory_order_release);
+    sem_post(&done_);
+}
+
+// Real-time thread: no locks, no allocation; sem_post is the only call that
+// reaches beyond this object and JACK's buffers.
+int JackStreamBackend::process(jack_nframes_t nframes)
+{
+    cycles_.fetch_add(1, std::memory_order_relaxed);
+    void *buffer = jack_port_get_buffer(port_, nframes);
+    jack_midi_clear_buffer(buffer);
+
+    const int state = state_.load(std::memory_order_acquire);
+    if (state == Cancelled) {
+        next_ = 0;
+        state_.store(Idle, std::memory_order_release);
+        return 0;
+    }
+    if (state != Queued)
+        return 0;
+    // Events written to an unconnected port vanish: that unit is not played.
+    if (jack_port_connected(port_) == 0) {
+        finishUnit(Failed, StreamProblem::DestinationGone);
+        return 0;
+    }
+
+    const uint32_t cycleStart = jack_last_frame_time(client_);
+    const int count = eventCount_.load(std::memory_order_relaxed);
+    while (next_ < count) {
+        const Event &event = events_[next_];
+        const uint32_t due = schedule_.due(cycleStart, event.deltaFrames);
+        const uint32_t offset = due - cycleStart;
+        if (offset >= nframes)
+            return 0;
+        if (jack_midi_event_write(buffer, offset, event.bytes, event.size) != 0) {
+            finishUnit(Failed, StreamProblem::EventRefused);
+            return 0;
+        }
+        schedule_.played(due);
+        ++next_;
+    }
+    lastFrame_.store(schedule_.last(), std::memory_order_relaxed);
+    finishUnit(Played, StreamProblem::EventRefused);
+    return 0;
+}

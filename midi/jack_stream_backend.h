@@ -1,0 +1,80 @@
+#pragma once
+
+#include "stream_backend.h"
+#include "stream_schedule.h"
+
+#include <jack/jack.h>
+#include <semaphore.h>
+
+#include <atomic>
+#include <cstdint>
+
+// Streaming output on JACK: a client of our own with one MIDI output port,
+// connected to the destination. The send queues the unit's events; the
+// process callback writes each at its exact frame, so the pieces are exactly
+// 10 ms apart in frame time, and posts a semaphore after the last one.
+class JackStreamBackend final : public StreamBackend
+{
+public:
+    // Our client's name. Its first word must not be an instrument's model
+    // word, or the tool would list itself as an instrument.
+    static constexpr const char *kClientName = "Tarnwick Updater";
+
+    JackStreamBackend();
+    ~JackStreamBackend() override;
+
+protected:
+    void openStream(unsigned portNumber, const std::string &portName,
+                    StreamPortList &ports) override;
+    void playUnit(const unsigned char *unit, const stream_framing::Piece *pieces,
+                  size_t count) override;
+    void closeStream() override;
+
+private:
+    // Who owns the queued unit: the send (Idle, Played, Failed) or the
+    // process callback (Queued, Cancelled).
+    enum State : int
+    {
+        Idle,
+        Queued,
+        Played,
+        Failed,
+        Cancelled,
+    };
+    struct Event
+    {
+        uint32_t deltaFrames;
+        uint32_t size;
+        unsigned char bytes[stream_framing::kPieceBytes];
+    };
+
+    static int onProcess(jack_nframes_t nframes, void *self);
+    static void onShutdown(jack_status_t, const char *, void *self);
+    int process(jack_nframes_t nframes);
+    void finishUnit(State state, StreamProblem failure);
+
+    void waitCycles(unsigned cycles, unsigned timeoutMs);
+    bool waitForIdle(unsigned timeoutMs);
+    void sleepUntilFrame(uint32_t frame, const struct timespec &deadline);
+    uint32_t ticksToFrames(uint32_t ticks) const;
+    void release();
+
+    jack_client_t *client_ = nullptr;
+    jack_port_t *port_ = nullptr;
+    sem_t done_;
+    bool semReady_ = false;
+    uint32_t sampleRate_ = 48000;
+
+    // Written by the send while Idle, read by the callback once Queued.
+    Event events_[stream_framing::kMaxPieces];
+    std::atomic<int> eventCount_{0};
+    std::atomic<int> state_{Idle};
+    std::atomic<int> failure_{0};
+    std::atomic<uint32_t> lastFrame_{0};
+    std::atomic<bool> shutdown_{false};
+    std::atomic<uint32_t> cycles_{0};
+
+    // Process callback only.
+    int next_ = 0;
+    StreamSchedule schedule_;
+};

@@ -1,0 +1,46 @@
+#include "stream_backend.h"
+
+#include <cstring>
+
+using namespace stream_framing;
+
+void StreamBackend::open(unsigned portNumber, const std::string &portName, StreamPortList &ports)
+{
+    if (open_) {
+        report(StreamProblem::AlreadyOpen);
+        return;
+    }
+    const unsigned count = ports.count();
+    if (count == 0)
+        report(StreamProblem::NoDestinations);
+    if (portNumber >= count)
+        report(StreamProblem::InvalidPort, portNumber);
+    openStream(portNumber, portName, ports);
+    open_ = true;
+}
+
+void StreamBackend::send(const unsigned char *data, size_t size)
+{
+    if (!open_)
+        return;
+    if (size == 0) {
+        report(StreamProblem::EmptyUnit);
+        return;
+    }
+    Piece pieces[kMaxPieces];
+    const size_t count = frameUnit(size, pieces);
+    if (count == 0)
+        report(StreamProblem::InvalidSize, size);
+
+    unsigned char unit[kUnitCopyBytes] = {};
+    std::memcpy(unit, data, size);
+    playUnit(unit, pieces, count);
+}
+
+void StreamBackend::close()
+{
+    if (!open_)
+        return;
+    closeStream();
+    open_ = false;
+}

@@ -1,0 +1,58 @@
+#pragma once
+
+#include "stream_error.h"
+#include "stream_framing.h"
+
+#include <cstddef>
+#include <string>
+
+// The destinations a backend can open, in the numbering of the output the
+// window enumerates (RtMidiOut's getPortCount/getPortName).
+class StreamPortList
+{
+public:
+    virtual ~StreamPortList() = default;
+    virtual unsigned count() = 0;
+    virtual std::string name(unsigned index) = 0;
+};
+
+// One platform's streaming SysEx output. This class holds what every platform
+// does alike (state checks, the unit copy, the framing); a backend only opens
+// its service, plays the framed events and closes.
+class StreamBackend
+{
+public:
+    explicit StreamBackend(const char *className) : className_(className) {}
+    virtual ~StreamBackend() = default;
+    StreamBackend(const StreamBackend &) = delete;
+    StreamBackend &operator=(const StreamBackend &) = delete;
+
+    void open(unsigned portNumber, const std::string &portName, StreamPortList &ports);
+    // Returns when the unit has been played; reports a failure otherwise.
+    void send(const unsigned char *data, size_t size);
+    void close();
+    bool isOpen() const { return open_; }
+    const char *className() const { return className_; }
+
+protected:
+    // Reports through the one error funnel, under this backend's class name.
+    void report(StreamProblem problem, unsigned long long number = 0) const
+    {
+        reportStreamProblem(className_, problem, number);
+    }
+
+    // Opens the service on a valid destination; reports (throws) on failure
+    // and leaves nothing open then.
+    virtual void openStream(unsigned portNumber, const std::string &portName,
+                            StreamPortList &ports) = 0;
+    // Plays `count` events of `unit` (kUnitCopyBytes long) and returns when the
+    // last has been played. Must not allocate.
+    virtual void playUnit(const unsigned char *unit, const stream_framing::Piece *pieces,
+                          size_t count) = 0;
+    // Releases everything openStream took. Never reports.
+    virtual void closeStream() = 0;
+
+private:
+    const char *className_;
+    bool open_ = false;
+};

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <RtMidi.h>
+
+#include <memory>
+
+class StreamBackend;
+
+// The streaming backend for the MIDI API the output enumerates with, so that
+// port numbers and names mean the same to both; null when there is none.
+std::unique_ptr<StreamBackend> makeStreamBackend(RtMidi::Api api);
