@@ -47,7 +47,7 @@ public:
     bool waitFor(size_t n, int timeoutMs) const;
 
 private:
-    static constexpr size_t kMaxEvents = 512;
+    static constexpr size_t kMaxEvents = 4096;
     static constexpr size_t kMaxBytes = 64;
     struct Slot
     {
