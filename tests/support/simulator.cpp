@@ -26,7 +26,11 @@ QString Simulator::executable()
         if (QFile::exists(path))
             return path;
     }
+#ifdef TARNWICK_SIM_EXECUTABLE
+    return QStringLiteral(TARNWICK_SIM_EXECUTABLE);
+#else
     return QStringLiteral("tarnwick-sim");
+#endif
 }
 
 bool Simulator::start(const QStringList &args, int timeoutMs)

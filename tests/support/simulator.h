@@ -31,6 +31,7 @@ public:
     bool waitForExit(int timeoutMs);
     bool isRunning() { return process_.isRunning(); }
     int exitStatus() const { return process_.exitStatus(); }
+    pid_t pid() const { return process_.pid(); }
 
     // Asks the running simulator for a fresh summary (SIGUSR1) and waits for it.
     bool requestSummary(int timeoutMs = 2000);
@@ -46,7 +47,8 @@ public:
     // Everything the simulator printed (stdout and stderr).
     QString log() const;
 
-    // $TARNWICK_BUILD_DIR/sim/tarnwick-sim, else tarnwick-sim from PATH.
+    // $TARNWICK_BUILD_DIR/sim/tarnwick-sim, else the one this build made (so a
+    // test also runs outside CTest), else tarnwick-sim from PATH.
     static QString executable();
 
 private:
