@@ -2,7 +2,8 @@
 // every step in order (file closed, then callback and ports, then the lists and
 // the path cleared) both when nothing was ever opened, where RtMidi's
 // cancel-callback warning is the only thing written to stderr, and with the
-// input open on JACK with its callback, which the teardown cancels and closes;
+// input open on JACK with its callback and the output open as the streaming
+// port, which the teardown cancels and closes before the lists are cleared;
 // closing the window ends the application's loop with 0; appendLog adds text
 // unchanged; a wait step of N ms returns after about N ms with timers and the
 // log still served, and one started inside a running wait step returns at once
@@ -32,18 +33,22 @@ struct TeardownTrace
 {
     QStringList steps;
     bool inputOpenWhenFileClosed = false;
+    bool outputOpenWhenFileClosed = false;
     bool inputOpenWhenListsCleared = true;
+    bool outputOpenWhenListsCleared = true;
 
     void watch(MainWindow *window)
     {
         QObject::connect(&firmwareFile, &QFile::aboutToClose, window, [this] {
             steps << "file";
             inputOpenWhenFileClosed = midi.midiIn.isPortOpen();
+            outputOpenWhenFileClosed = midi.midiOut.isPortOpen();
         });
         QObject::connect(window->ui->cBInput, qOverload<int>(&QComboBox::currentIndexChanged),
                          [this] {
                              steps << "cBInput";
                              inputOpenWhenListsCleared = midi.midiIn.isPortOpen();
+                             outputOpenWhenListsCleared = midi.midiOut.isPortOpen();
                          });
         QObject::connect(window->ui->cBOutput, qOverload<int>(&QComboBox::currentIndexChanged),
                          [this] { steps << "cBOutput"; });
@@ -84,7 +89,7 @@ private slots:
     void waitStepServesEvents();
     void nestedWaitStepReturnsAtOnce();
     // Last: the process-wide input stays a client of this test's server.
-    void teardownClosesAnOpenInput();
+    void teardownClosesOpenPorts();
 };
 
 void TestWindowLifecycle::teardownWithNothingOpened()
@@ -109,7 +114,7 @@ void TestWindowLifecycle::teardownWithNothingOpened()
     QCOMPARE(written.trimmed(), kNoCallbackWarning);
 }
 
-void TestWindowLifecycle::teardownClosesAnOpenInput()
+void TestWindowLifecycle::teardownClosesOpenPorts()
 {
     if (midi.midiIn.getCurrentApi() != RtMidi::UNIX_JACK)
         QSKIP("the process-wide transport is not on JACK on this machine");
@@ -117,6 +122,8 @@ void TestWindowLifecycle::teardownClosesAnOpenInput()
     QVERIFY(server.start());
     RtMidiOut instrument(RtMidi::UNIX_JACK, "Varnox 1");
     instrument.openVirtualPort("out");
+    RtMidiIn instrumentIn(RtMidi::UNIX_JACK, "Varnox 1 in");
+    instrumentIn.openVirtualPort("in");
 
     auto *window = new MainWindow;
     QTemporaryFile image;
@@ -127,6 +134,9 @@ void TestWindowLifecycle::teardownClosesAnOpenInput()
     midi.midiIn.ignoreTypes(false, false, false);
     midi.midiIn.setCallback(ignoreMessage, nullptr);
     QVERIFY(midi.midiIn.isPortOpen());
+    QVERIFY(midi.midiOut.getPortCount() > 0);
+    midi.midiOut.openStreamPort(0, "RtMidi Output");
+    QVERIFY(midi.midiOut.isPortOpen());
     TeardownTrace trace;
     trace.watch(window);
 
@@ -135,10 +145,14 @@ void TestWindowLifecycle::teardownClosesAnOpenInput()
     const QByteArray written = err.text();
 
     QCOMPARE(trace.steps, QStringList({"file", "cBInput", "cBOutput", "lineEdit", "window"}));
-    QVERIFY(trace.inputOpenWhenFileClosed);    // the file goes first...
-    QVERIFY(!trace.inputOpenWhenListsCleared); // ...the port before the lists
+    // The file goes first, both ports before the lists.
+    QVERIFY(trace.inputOpenWhenFileClosed);
+    QVERIFY(trace.outputOpenWhenFileClosed);
+    QVERIFY(!trace.inputOpenWhenListsCleared);
+    QVERIFY(!trace.outputOpenWhenListsCleared);
     QVERIFY2(!written.contains("RtMidi"), written.constData());
     QVERIFY(!midi.midiIn.isPortOpen());
+    QVERIFY(!midi.midiOut.isPortOpen());
     QVERIFY(jackPorts(server.name()).find("RtMidi Input Client:") == std::string::npos);
     // The callback is gone: cancelling again only warns.
     StderrCapture again;
