@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QString>
+
+// How the tool recognises an instrument in the port names that the MIDI layer
+// reports. The model word ("Varnox" or "Solune") is the first word of the
+// device's own name; on Linux that name sits behind a client or bridge prefix:
+//   Varnox 1                                       (Windows: product name, index)
+//   Varnox 1:in                                    (a JACK client named after the device)
+//   Varnox:Varnox MIDI 1 20:0                      (ALSA sequencer: client:port address)
+//   Midi-Bridge:Varnox 1:(capture_0) Varnox MIDI 1 (PipeWire's JACK bridge)
+//   a2j:Varnox [20] (capture): Varnox MIDI 1       (a2jmidid)
+
+// The model word of a supported instrument's port, or an empty string.
+QString modelWordOfPort(const QString &portName);
+
+// Whether the port belongs to a supported instrument and carries the text
+// chosen in a port list (a model word) anywhere in its full name.
+bool portMatchesSelection(const QString &portName, const QString &selectedText);
