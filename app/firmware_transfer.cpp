@@ -1,0 +1,104 @@
+#include "firmware_transfer.h"
+
+#include "action_errors.h"
+#include "device_id.h"
+#include "mainwindow.h"
+#include "reply_flags.h"
+#include "shared_objects.h"
+#include "ui_mainwindow.h"
+#include "wait_step.h"
+
+namespace {
+
+constexpr int kAckPollMs = 5;
+constexpr int kAckChecks = 1000; // with 999 wait steps between them
+constexpr int kAfterAckMs = 250;
+constexpr int kBetweenBlocksMs = 30;
+
+} // namespace
+
+FirmwareTransfer::FirmwareTransfer(MainWindow &window, Ui::MainWindow &ui)
+    : window_(window), ui_(ui)
+{
+}
+
+bool FirmwareTransfer::run()
+{
+    blockCount_ = blockCountForSize(firmwareFile.size());
+    window_.appendLog(MainWindow::tr("Prepare for update"));
+    try {
+        return sendBlocks();
+    } catch (const RtMidiError &error) {
+        // The output could not play a block (the instrument went away, the
+        // MIDI service stopped): the instrument does not have the image.
+        window_.appendLog(midiErrorText(error));
+        return false;
+    }
+}
+
+bool FirmwareTransfer::sendBlocks()
+{
+    const qint64 remainder = firmwareFile.size() % static_cast<qint64>(kBlockDataSize);
+    unsigned int blockNumber = 1;
+    // Driven by the bytes left in the file; the count decides the length of
+    // the last block and that no pause follows it.
+    while (firmwareFile.bytesAvailable() > 0) {
+        if (blockNumber > blockCount_) {
+            window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
+            return false;
+        }
+        const qint64 wanted = (blockNumber == blockCount_ && remainder != 0)
+                                  ? remainder
+                                  : static_cast<qint64>(kBlockDataSize);
+        unsigned char data[kBlockDataSize];
+        const qint64 got = firmwareFile.read(reinterpret_cast<char *>(data), wanted);
+        if (got != wanted) {
+            window_.appendLog(MainWindow::tr("Could not read the firmware file: ") +
+                              firmwareFile.errorString());
+            return false;
+        }
+        buildDataBlockMessage(message_, deviceId(), blockNumber, blockCount_, data,
+                              static_cast<std::size_t>(got));
+        showProgress(blockNumber);
+
+        if (blockNumber == 1) {
+            if (!sendFirstBlockAndAwaitAcknowledgement())
+                return false;
+            waitStep(kAfterAckMs);
+            window_.appendLog(MainWindow::tr("Updating"));
+        } else if (blockNumber == blockCount_) {
+            send();
+        } else {
+            send();
+            waitStep(kBetweenBlocksMs);
+        }
+        ++blockNumber;
+    }
+    return true;
+}
+
+bool FirmwareTransfer::sendFirstBlockAndAwaitAcknowledgement()
+{
+    // Cleared before the send, so an acknowledgement that arrives while the
+    // block is still being played out is not lost.
+    clearAcknowledgement();
+    send();
+    for (int checks = 1; !acknowledgementReceived(); ++checks) {
+        if (checks >= kAckChecks)
+            return false;
+        waitStep(kAckPollMs);
+    }
+    return true;
+}
+
+void FirmwareTransfer::send()
+{
+    midi.midiOut.sendStream(message_.data(), message_.size());
+}
+
+void FirmwareTransfer::showProgress(unsigned int blockNumber)
+{
+    // Single-precision quotient, truncated: block 53 of 100 shows 52.
+    const float fraction = static_cast<float>(blockNumber) / static_cast<float>(blockCount_);
+    ui_.progressBar->setValue(static_cast<int>(fraction * 100.0));
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "messages.h"
+
+#include <QtGlobal>
+
+class MainWindow;
+namespace Ui {
+class MainWindow;
+}
+
+// One run of the upload: sends the open firmware file to the instrument block by
+// block, with the acknowledgement handshake after the first block and fixed
+// pacing after it, and shows the progress. The caller has checked that both
+// ports and the file are open and that the image is not too large.
+class FirmwareTransfer
+{
+public:
+    FirmwareTransfer(MainWindow &window, Ui::MainWindow &ui);
+
+    // True when every block has been sent and played; false when the
+    // instrument did not acknowledge, the file could not be read as it was
+    // measured, or the MIDI output failed (the reason is logged).
+    bool run();
+
+private:
+    bool sendBlocks();
+    bool sendFirstBlockAndAwaitAcknowledgement();
+    void send();
+    void showProgress(unsigned int blockNumber);
+
+    MainWindow &window_;
+    Ui::MainWindow &ui_;
+    unsigned int blockCount_ = 0;
+    // Reused for every block and never cleared between blocks; zeroed per run
+    // so that a short first block leaves only 7-bit bytes behind its data.
+    DataBlockBuffer message_{};
+};
