@@ -12,6 +12,26 @@
 #include "winmm_stream_backend.h"
 #endif
 
+namespace {
+
+// For an API without a streaming service: opening checks the port number as
+// everywhere, then says plainly that this API cannot stream.
+class UnsupportedStreamBackend final : public StreamBackend
+{
+public:
+    UnsupportedStreamBackend() : StreamBackend("StreamMidiOut") {}
+
+protected:
+    void openStream(unsigned, const std::string &, StreamPortList &) override
+    {
+        report(StreamProblem::NoStreamService);
+    }
+    void playUnit(const unsigned char *, const stream_framing::Piece *, size_t) override {}
+    void closeStream() override {}
+};
+
+} // namespace
+
 std::unique_ptr<StreamBackend> makeStreamBackend(RtMidi::Api api)
 {
     switch (api) {
@@ -28,6 +48,6 @@ std::unique_ptr<StreamBackend> makeStreamBackend(RtMidi::Api api)
         return std::make_unique<WinMMStreamBackend>();
 #endif
     default:
-        return nullptr;
+        return std::make_unique<UnsupportedStreamBackend>();
     }
 }

@@ -31,27 +31,21 @@ StreamMidiOut::~StreamMidiOut() throw()
 
 void StreamMidiOut::openStreamPort(unsigned int portNumber, const std::string &portName)
 {
-    if (!backend_) {
-        reportStreamProblem("StreamMidiOut", StreamProblem::NoStreamService);
-        return;
-    }
     OutputPorts ports(*this);
     backend_->open(portNumber, portName, ports);
 }
 
 void StreamMidiOut::sendStream(const unsigned char *data, size_t size)
 {
-    if (backend_)
-        backend_->send(data, size);
+    backend_->send(data, size);
 }
 
 void StreamMidiOut::closePort()
 {
-    if (backend_)
-        backend_->close();
+    backend_->close();
 }
 
 bool StreamMidiOut::isPortOpen() const
 {
-    return backend_ && backend_->isOpen();
+    return backend_->isOpen();
 }

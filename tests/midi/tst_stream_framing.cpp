@@ -5,6 +5,7 @@
 // event or at once), the error texts and RtMidi's reporting convention, and
 // the state checks the backends share. No MIDI service is needed.
 #include "stream_backend.h"
+#include "stream_backend_factory.h"
 #include "stream_schedule.h"
 #include "stream_test_support.h"
 
@@ -77,6 +78,9 @@ private slots:
     void reportFollowsRtMidiConvention();
     void sharedStateChecks();
     void sendHandsOverACopyAndRefusesOtherSizes();
+    void backendFollowsTheApi_data();
+    void backendFollowsTheApi();
+    void apiWithoutStreamingCannotOpen();
 };
 
 void TestStreamFraming::shortUnitIsOneImmediateEvent()
@@ -321,6 +325,47 @@ void TestStreamFraming::sendHandsOverACopyAndRefusesOtherSizes()
     QCOMPARE(e.getType(), RtMidiError::UNSPECIFIED);
     QVERIFY(backend.played.empty());
     QVERIFY(backend.isOpen());
+}
+
+void TestStreamFraming::backendFollowsTheApi_data()
+{
+    QTest::addColumn<int>("api");
+    QTest::addColumn<QString>("className");
+    QTest::newRow("jack") << int(RtMidi::UNIX_JACK) << "MidiOutJack";
+    QTest::newRow("alsa") << int(RtMidi::LINUX_ALSA) << "MidiOutAlsa";
+    QTest::newRow("dummy") << int(RtMidi::RTMIDI_DUMMY) << "StreamMidiOut";
+    QTest::newRow("core midi") << int(RtMidi::MACOSX_CORE) << "StreamMidiOut";
+}
+
+void TestStreamFraming::backendFollowsTheApi()
+{
+    QFETCH(int, api);
+    QFETCH(QString, className);
+    const auto backend = makeStreamBackend(static_cast<RtMidi::Api>(api));
+    QVERIFY(backend);
+    QCOMPARE(QString(backend->className()), className);
+    QVERIFY(!backend->isOpen());
+}
+
+void TestStreamFraming::apiWithoutStreamingCannotOpen()
+{
+    StderrCapture err;
+    FakePorts one(1);
+    auto backend = makeStreamBackend(RtMidi::RTMIDI_DUMMY);
+    RtMidiError e = errorOf([&] { backend->open(0, "RtMidi Output", one); });
+    QCOMPARE(e.getType(), RtMidiError::DRIVER_ERROR);
+    QCOMPARE(e.getMessage(), std::string("StreamMidiOut::openStreamPort: this MIDI API has no "
+                                         "streaming output service."));
+    QVERIFY(!backend->isOpen());
+    // The shared checks still come first.
+    FakePorts none(0);
+    e = errorOf([&] { backend->open(0, "RtMidi Output", none); });
+    QCOMPARE(e.getMessage(),
+             std::string("StreamMidiOut::openStreamPort: no MIDI output destinations found!"));
+    const std::vector<unsigned char> unit = makeShortUnit();
+    backend->send(unit.data(), unit.size());
+    backend->close();
+    QVERIFY(!backend->isOpen());
 }
 
 QTEST_GUILESS_MAIN(TestStreamFraming)
