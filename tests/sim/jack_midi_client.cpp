@@ -16,8 +16,9 @@ JackMidiClient::~JackMidiClient()
     close();
 }
 
-bool JackMidiClient::open(const std::string &name)
+bool JackMidiClient::open(const std::string &name, std::atomic<int> *xrunCounter)
 {
+    xrunCounter_ = xrunCounter;
     jack_status_t status{};
     client_ = jack_client_open(name.c_str(), JackNoStartServer, &status);
     if (client_ == nullptr)
@@ -29,6 +30,8 @@ bool JackMidiClient::open(const std::string &name)
     if (ring_ == nullptr || in_ == nullptr || out_ == nullptr)
         return false;
     jack_set_process_callback(client_, process, this);
+    if (xrunCounter_ != nullptr)
+        jack_set_xrun_callback(client_, xrun, this);
     return jack_activate(client_) == 0;
 }
 
@@ -94,6 +97,12 @@ int JackMidiClient::process(jack_nframes_t nframes, void *arg)
             self->done_.store(true, std::memory_order_release);
     }
     self->cycles_.fetch_add(1, std::memory_order_release);
+    return 0;
+}
+
+int JackMidiClient::xrun(void *arg)
+{
+    static_cast<JackMidiClient *>(arg)->xrunCounter_->fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
 

@@ -26,7 +26,8 @@ public:
     JackMidiClient(const JackMidiClient &) = delete;
     JackMidiClient &operator=(const JackMidiClient &) = delete;
 
-    bool open(const std::string &name);
+    // xrunCounter, when given, counts the server's xruns while the client is open.
+    bool open(const std::string &name, std::atomic<int> *xrunCounter = nullptr);
     void close();
     std::string outPort() const { return name_ + ":out"; }
     std::string inPort() const { return name_ + ":in"; }
@@ -50,6 +51,7 @@ public:
 
 private:
     static int process(jack_nframes_t nframes, void *arg);
+    static int xrun(void *arg);
     void drain();
 
     jack_client_t *client_ = nullptr;
@@ -63,6 +65,7 @@ private:
     std::atomic<bool> done_{true};
     std::atomic<std::uint32_t> playStart_{0};
     std::atomic<std::uint64_t> cycles_{0};
+    std::atomic<int> *xrunCounter_ = nullptr;
     std::size_t next_ = 0; // process thread only
     std::vector<Event> received_;
 };
