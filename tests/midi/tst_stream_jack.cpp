@@ -422,14 +422,14 @@ void TestStreamJack::destinationGoesMidUnit()
     QCOMPARE(e.getType(), RtMidiError::DRIVER_ERROR);
     QCOMPARE(e.getMessage(), std::string("MidiOutJack::sendStream: the MIDI destination is gone; "
                                          "the unit was not played."));
-    QVERIFY2(tookMs < 500, qPrintable(QString("took %1 ms").arg(tookMs)));
+    QVERIFY2(tookMs < 1000, qPrintable(QString("took %1 ms").arg(tookMs)));
 
     // The port stays open; sends fail at once until it is opened anew.
     QVERIFY(rig.out->isPortOpen());
     const auto again = Clock::now();
     e = errorOf([&] { rig.send(makeBlockUnit(2)); });
     QCOMPARE(e.getType(), RtMidiError::DRIVER_ERROR);
-    QVERIFY(msSince(again) < 50);
+    QVERIFY(msSince(again) < 200);
     rig.out->closePort();
     QVERIFY(!rig.out->isPortOpen());
 }
