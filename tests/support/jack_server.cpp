@@ -28,7 +28,8 @@ bool JackServer::acquireSlot()
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
     while (std::chrono::steady_clock::now() < deadline) {
         for (int slot = 0; slot < kSlots; ++slot) {
-            const std::string lockPath = "/tmp/tarnwick-jack-slot-" + std::to_string(slot) + ".lock";
+            const std::string lockPath =
+                "/tmp/tarnwick-jack-slot-" + std::to_string(slot) + ".lock";
             const int fd = open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
             if (fd < 0)
                 continue;
@@ -51,8 +52,16 @@ bool JackServer::start(int timeoutMs)
         return false;
     if (process_.isRunning())
         return true;
-    const std::vector<std::string> argv = {"jackd", "--no-realtime", "-n", name_, "-d", "dummy",
-                                           "-r", std::to_string(sampleRate_), "-p",
+    const std::vector<std::string> argv = {"jackd",
+                                           "--no-realtime",
+                                           "--sync",
+                                           "-n",
+                                           name_,
+                                           "-d",
+                                           "dummy",
+                                           "-r",
+                                           std::to_string(sampleRate_),
+                                           "-p",
                                            std::to_string(periodFrames_)};
     if (!process_.start(argv, logPath_))
         return false;

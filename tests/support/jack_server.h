@@ -11,6 +11,10 @@
 // at most 8 server names, and a server that died uncleanly holds its name until
 // a server of the same name starts again, so fresh names per run would run out.
 //
+// The server runs in synchronous mode: a client that is late under CPU load
+// (two test processes on two cores) delays the cycle instead of losing the
+// events it writes, so frame-time measurements stay exact.
+//
 // start() exports JACK_DEFAULT_SERVER so that every JACK client of the test
 // process (RtMidi, our own ports) reaches this server. The server is stopped by
 // PID in the destructor, and dies with the test process if that crashes.
