@@ -104,4 +104,3 @@ void MainWindow::on_pushButton_2_clicked()
     };
     runReportingMidiErrors(action, closeWhatWasOpened);
 }
-

@@ -8,8 +8,8 @@
 
 void MainWindow::on_pushButton_6_clicked()
 {
-    const QString path =
-        QFileDialog::getOpenFileName(this, tr("Open Firmware"), QString(), tr("Binary files (*.bin)"));
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open Firmware"), QString(),
+                                                      tr("Binary files (*.bin)"));
     ui->lineEdit->setText(path);
 
     // A new choice always replaces the previous one, also when it fails or is

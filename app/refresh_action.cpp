@@ -15,7 +15,8 @@ void MainWindow::on_pushButton_clicked()
 
         const unsigned int inputCount = midi.midiIn.getPortCount();
         for (unsigned int i = 0; i < inputCount; ++i) {
-            const QString model = modelWordOfPort(QString::fromStdString(midi.midiIn.getPortName(i)));
+            const QString model =
+                modelWordOfPort(QString::fromStdString(midi.midiIn.getPortName(i)));
             if (!model.isEmpty())
                 ui->cBInput->addItem(model);
         }

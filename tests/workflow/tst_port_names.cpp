@@ -24,30 +24,50 @@ void TestPortNames::modelWord_data()
     QTest::addColumn<QString>("portName");
     QTest::addColumn<QString>("model");
 
-    QTest::newRow("windows") << "Varnox 1" << "Varnox";
-    QTest::newRow("windows solune") << "Solune 2" << "Solune";
-    QTest::newRow("model word alone") << "Solune" << "Solune";
-    QTest::newRow("two spaces after the model word") << "Varnox  1" << "Varnox";
-    QTest::newRow("jack client named after the device") << "Varnox 1:in" << "Varnox";
-    QTest::newRow("jack client with suffix") << "Solune 3-01:out" << "Solune";
-    QTest::newRow("alsa sequencer") << "Varnox:Varnox MIDI 1 20:0" << "Varnox";
+    QTest::newRow("windows") << "Varnox 1"
+                             << "Varnox";
+    QTest::newRow("windows solune") << "Solune 2"
+                                    << "Solune";
+    QTest::newRow("model word alone") << "Solune"
+                                      << "Solune";
+    QTest::newRow("two spaces after the model word") << "Varnox  1"
+                                                     << "Varnox";
+    QTest::newRow("jack client named after the device") << "Varnox 1:in"
+                                                        << "Varnox";
+    QTest::newRow("jack client with suffix") << "Solune 3-01:out"
+                                             << "Solune";
+    QTest::newRow("alsa sequencer") << "Varnox:Varnox MIDI 1 20:0"
+                                    << "Varnox";
     QTest::newRow("pipewire jack bridge") << "Midi-Bridge:Varnox 1:(capture_0) Varnox MIDI 1"
                                           << "Varnox";
-    QTest::newRow("a2jmidid") << "a2j:Varnox [20] (capture): Varnox MIDI 1" << "Varnox";
-    QTest::newRow("a2jmidid playback") << "a2j:Solune [24] (playback): Solune MIDI 1" << "Solune";
+    QTest::newRow("a2jmidid") << "a2j:Varnox [20] (capture): Varnox MIDI 1"
+                              << "Varnox";
+    QTest::newRow("a2jmidid playback") << "a2j:Solune [24] (playback): Solune MIDI 1"
+                                       << "Solune";
 
-    QTest::newRow("lower case") << "varnox 1" << "";
-    QTest::newRow("model word glued to more") << "Varnox-Desk 1" << "";
-    QTest::newRow("model word not first") << "My Varnox 1" << "";
-    QTest::newRow("leading space") << " Varnox 1" << "";
-    QTest::newRow("alsa through port") << "Midi Through:Midi Through Port-0 14:0" << "";
-    QTest::newRow("model word only in the alsa port part") << "USB Hub:Varnox MIDI 1 24:0" << "";
+    QTest::newRow("lower case") << "varnox 1"
+                                << "";
+    QTest::newRow("model word glued to more") << "Varnox-Desk 1"
+                                              << "";
+    QTest::newRow("model word not first") << "My Varnox 1"
+                                          << "";
+    QTest::newRow("leading space") << " Varnox 1"
+                                   << "";
+    QTest::newRow("alsa through port") << "Midi Through:Midi Through Port-0 14:0"
+                                       << "";
+    QTest::newRow("model word only in the alsa port part") << "USB Hub:Varnox MIDI 1 24:0"
+                                                           << "";
     QTest::newRow("model word only in the bridge's port part")
-        << "Midi-Bridge:Hub 2:(capture_0) Varnox MIDI 1" << "";
-    QTest::newRow("tool's own input") << "RtMidi Input Client:RtMidi Input" << "";
-    QTest::newRow("tool's own stream port") << "Tarnwick Updater:RtMidi Output" << "";
-    QTest::newRow("system audio") << "system:playback_1" << "";
-    QTest::newRow("empty") << "" << "";
+        << "Midi-Bridge:Hub 2:(capture_0) Varnox MIDI 1"
+        << "";
+    QTest::newRow("tool's own input") << "RtMidi Input Client:RtMidi Input"
+                                      << "";
+    QTest::newRow("tool's own stream port") << "Tarnwick Updater:RtMidi Output"
+                                            << "";
+    QTest::newRow("system audio") << "system:playback_1"
+                                  << "";
+    QTest::newRow("empty") << ""
+                           << "";
 }
 
 void TestPortNames::modelWord()
@@ -63,15 +83,18 @@ void TestPortNames::matching_data()
     QTest::addColumn<QString>("selected");
     QTest::addColumn<bool>("matches");
 
-    QTest::newRow("same model") << "Varnox 1:in" << "Varnox" << true;
-    QTest::newRow("other model") << "Solune 1:in" << "Varnox" << false;
+    QTest::newRow("same model") << "Varnox 1:in"
+                                << "Varnox" << true;
+    QTest::newRow("other model") << "Solune 1:in"
+                                 << "Varnox" << false;
     QTest::newRow("selection inside a supported alsa name") << "Varnox:Varnox MIDI 1 20:0"
                                                             << "Varnox" << true;
-    QTest::newRow("unsupported port containing the selection") << "My Varnox 1" << "Varnox"
-                                                               << false;
-    QTest::newRow("case matters") << "Varnox 1" << "varnox" << false;
-    QTest::newRow("supported port, selection elsewhere in the name")
-        << "Solune 1:Varnox bridge" << "Varnox" << true;
+    QTest::newRow("unsupported port containing the selection") << "My Varnox 1"
+                                                               << "Varnox" << false;
+    QTest::newRow("case matters") << "Varnox 1"
+                                  << "varnox" << false;
+    QTest::newRow("supported port, selection elsewhere in the name") << "Solune 1:Varnox bridge"
+                                                                     << "Varnox" << true;
 }
 
 void TestPortNames::matching()
