@@ -35,6 +35,11 @@ QString modelWordOfPort(const QString &portName)
     return QString();
 }
 
+bool isInstrumentPortName(const std::string &portName)
+{
+    return !modelWordOfPort(QString::fromStdString(portName)).isEmpty();
+}
+
 bool portMatchesSelection(const QString &portName, const QString &selectedText)
 {
     if (modelWordOfPort(portName).isEmpty())

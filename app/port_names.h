@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <string>
 
 // How the tool recognises an instrument in the port names that the MIDI layer
 // reports. The model word ("Varnox" or "Solune") is the first word of the
@@ -13,6 +14,9 @@
 
 // The model word of a supported instrument's port, or an empty string.
 QString modelWordOfPort(const QString &portName);
+
+// Whether a port name (as the MIDI layer gives it) is a supported instrument's.
+bool isInstrumentPortName(const std::string &portName);
 
 // Whether the port belongs to a supported instrument and carries the text
 // chosen in a port list (a model word) anywhere in its full name.

@@ -10,41 +10,57 @@ Midi::Midi(RtMidi::Api api)
 // Members go in reverse order: the output (closing its stream port), then the input.
 Midi::~Midi() = default;
 
-RtMidi::Api Midi::chooseApi()
+RtMidi::Api Midi::chooseApi(InstrumentPortTest isInstrumentPort)
 {
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
-    return chooseApiAmong(apis, probePorts);
+    return chooseApiAmong(
+        apis, [isInstrumentPort](RtMidi::Api api) { return probePorts(api, isInstrumentPort); });
 }
 
 RtMidi::Api Midi::chooseApiAmong(const std::vector<RtMidi::Api> &candidates, const PortProbe &probe)
 {
-    RtMidi::Api firstUsable = RtMidi::RTMIDI_DUMMY;
-    bool haveUsable = false;
+    RtMidi::Api best = RtMidi::RTMIDI_DUMMY;
+    int bestRank = kUnusable;
     for (RtMidi::Api api : candidates) {
-        const int ports = probe(api);
-        if (ports < 0)
-            continue;
-        if (ports > 0)
+        const int rank = probe(api);
+        if (rank >= kInstrumentPorts)
             return api;
-        if (!haveUsable) {
-            firstUsable = api;
-            haveUsable = true;
+        if (rank > bestRank) {
+            best = api;
+            bestRank = rank;
         }
     }
-    return firstUsable;
+    return best;
 }
 
-int Midi::probePorts(RtMidi::Api api)
+namespace {
+
+bool listsInstrument(RtMidi &midi, Midi::InstrumentPortTest isInstrumentPort)
+{
+    const unsigned int count = midi.getPortCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        if (isInstrumentPort(midi.getPortName(i)))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+int Midi::probePorts(RtMidi::Api api, InstrumentPortTest isInstrumentPort)
 {
     try {
         RtMidiIn in(api, kInputClientName, kInputQueueSizeLimit);
         // RtMidi silently substitutes another API for one it was not built with.
         if (in.getCurrentApi() != api)
-            return -1;
+            return kUnusable;
         RtMidiOut out(api, kOutputClientName);
-        return static_cast<int>(in.getPortCount() + out.getPortCount());
+        if (isInstrumentPort &&
+            (listsInstrument(in, isInstrumentPort) || listsInstrument(out, isInstrumentPort)))
+            return kInstrumentPorts;
+        return in.getPortCount() + out.getPortCount() > 0 ? kPorts : kNoPorts;
     } catch (const RtMidiError &) {
-        return -1;
+        return kUnusable;
     }
 }

@@ -29,22 +29,33 @@ public:
     Midi(const Midi &) = delete;
     Midi &operator=(const Midi &) = delete;
 
+    // Whether a port name belongs to an instrument the tool works with.
+    using InstrumentPortTest = bool (*)(const std::string &portName);
+
     // The MIDI API both members use. RtMidi's own automatic choice gives up as
     // soon as one compiled API fails to start (ALSA without a sequencer throws
     // even when JACK is running), which would end the program before main().
     // So: try the compiled APIs in RtMidi's order, skip those that cannot be
-    // created, take the first that has ports, else the first that was created,
+    // created, take the first that lists an instrument's port (when a test is
+    // given), else the first that has ports, else the first that was created,
     // else RtMidi's dummy API.
-    static RtMidi::Api chooseApi();
+    static RtMidi::Api chooseApi(InstrumentPortTest isInstrumentPort = nullptr);
 
-    // Number of ports an API offers (inputs plus outputs), or -1 when its input
-    // or output cannot be created.
+    // What probing an API found: -1 it cannot be created, 0 no ports, 1 ports,
+    // 2 ports among which an instrument's.
+    enum ProbeRank
+    {
+        kUnusable = -1,
+        kNoPorts = 0,
+        kPorts = 1,
+        kInstrumentPorts = 2
+    };
     using PortProbe = std::function<int(RtMidi::Api)>;
     // The selection rule of chooseApi() over given candidates and probe.
     static RtMidi::Api chooseApiAmong(const std::vector<RtMidi::Api> &candidates,
                                       const PortProbe &probe);
     // The probe chooseApi() uses: creates a throw-away input and output.
-    static int probePorts(RtMidi::Api api);
+    static int probePorts(RtMidi::Api api, InstrumentPortTest isInstrumentPort = nullptr);
 
     RtMidiIn midiIn;
     StreamMidiOut midiOut;

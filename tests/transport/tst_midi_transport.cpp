@@ -87,14 +87,17 @@ private slots:
     void metaObjectIsTheInterface();
 };
 
-// Probe results per candidate: port count, or -1 when the API cannot be created.
+// Probe results per candidate: -1 cannot be created, 0 no ports, 1 ports, 2 an
+// instrument's port among them.
 void TestMidiTransport::choosesAmongCandidates_data()
 {
     QTest::addColumn<std::vector<int>>("probes");
     QTest::addColumn<int>("expected"); // index into the candidates, -1 = dummy
-    QTest::newRow("first with ports wins") << std::vector<int>{2, 5} << 0;
-    QTest::newRow("throwing first is skipped") << std::vector<int>{-1, 3} << 1;
-    QTest::newRow("ports beat an earlier empty one") << std::vector<int>{0, -1, 4} << 2;
+    QTest::newRow("first with an instrument wins") << std::vector<int>{2, 2} << 0;
+    QTest::newRow("throwing first is skipped") << std::vector<int>{-1, 2} << 1;
+    QTest::newRow("ports beat an earlier empty one") << std::vector<int>{0, -1, 1} << 2;
+    QTest::newRow("first with ports, none with an instrument") << std::vector<int>{1, 1} << 0;
+    QTest::newRow("an instrument beats earlier ports") << std::vector<int>{1, 0, 2} << 2;
     QTest::newRow("no ports anywhere: first created") << std::vector<int>{-1, 0, 0} << 1;
     QTest::newRow("nothing created: dummy") << std::vector<int>{-1, -1} << -1;
     QTest::newRow("no candidates: dummy") << std::vector<int>{} << -1;
@@ -116,8 +119,8 @@ void TestMidiTransport::choosesAmongCandidates()
         return result.at(api);
     });
     QCOMPARE(int(chosen), int(expected < 0 ? RtMidi::RTMIDI_DUMMY : candidates[expected]));
-    // Probing stops at the first API with ports; it never goes out of order.
-    const size_t stop = expected >= 0 && probes[expected] > 0 ? expected + 1 : probes.size();
+    // Probing stops at the first API with an instrument; it never goes out of order.
+    const size_t stop = expected >= 0 && probes[expected] >= 2 ? expected + 1 : probes.size();
     QCOMPARE(probed, std::vector<RtMidi::Api>(candidates.begin(), candidates.begin() + stop));
 }
 
@@ -179,7 +182,16 @@ void TestMidiTransport::prefersJackWithPortsWhenAlsaIsMissing()
     RtMidiOut source(RtMidi::UNIX_JACK, "Solune 1");
     source.openVirtualPort("out");
     QCOMPARE(Midi::chooseApi(), RtMidi::UNIX_JACK);
-    QCOMPARE(Midi::probePorts(RtMidi::UNIX_JACK), 1);
+    QCOMPARE(Midi::probePorts(RtMidi::UNIX_JACK), int(Midi::kPorts));
+    const Midi::InstrumentPortTest solune = [](const std::string &name) {
+        return name.rfind("Solune ", 0) == 0;
+    };
+    const Midi::InstrumentPortTest varnox = [](const std::string &name) {
+        return name.rfind("Varnox ", 0) == 0;
+    };
+    QCOMPARE(Midi::probePorts(RtMidi::UNIX_JACK, solune), int(Midi::kInstrumentPorts));
+    QCOMPARE(Midi::probePorts(RtMidi::UNIX_JACK, varnox), int(Midi::kPorts));
+    QCOMPARE(Midi::chooseApi(solune), RtMidi::UNIX_JACK);
     Midi midi;
     QCOMPARE(midi.midiOut.getCurrentApi(), RtMidi::UNIX_JACK);
     QCOMPARE(QString::fromStdString(midi.midiIn.getPortName(0)), QString("Solune 1:out"));
