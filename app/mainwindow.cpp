@@ -1,6 +1,6 @@
 #include "mainwindow.h"
 
-#include "shared_objects.h"
+#include "session_teardown.h"
 #include "ui_mainwindow.h"
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
@@ -14,13 +14,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 // opened outlives it. The callback goes before the input port it serves.
 MainWindow::~MainWindow()
 {
-    firmwareFile.close();
-    midi.midiIn.cancelCallback();
-    midi.midiIn.closePort();
-    midi.midiOut.closePort();
-    ui->cBInput->clear();
-    ui->cBOutput->clear();
-    ui->lineEdit->clear();
+    closeFileAndDevices(*ui);
     delete ui;
 }
 
