@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 
 DialogAnswerer::DialogAnswerer()
@@ -31,7 +32,13 @@ void DialogAnswerer::answer()
         if (path.isEmpty()) {
             dialog->reject();
         } else {
-            dialog->selectFile(path);
+            // Typed as a whole path, as a user may type it: selectFile() would
+            // leave the name to be resolved against a directory that the
+            // dialog's file system model is still loading.
+            if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                name->setText(path);
+            else
+                dialog->selectFile(path);
             static_cast<QDialog *>(dialog)->accept(); // as the Open button does
         }
     }
