@@ -13,6 +13,7 @@ namespace {
 constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
+constexpr int kOpenAttempts = 3;
 
 timespec monotonicNow()
 {
@@ -61,8 +62,16 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
         report(StreamProblem::NoCompletionEvent);
     semReady_ = true;
 
-    jack_status_t status;
-    client_ = jack_client_open(kClientName, JackNoStartServer, &status);
+    // A server busy with a loaded machine can miss the answer's deadline;
+    // a second try then usually succeeds.
+    for (int attempt = 0; attempt < kOpenAttempts && !client_; ++attempt) {
+        if (attempt > 0)
+            sleepMicros(100000);
+        jack_status_t status;
+        client_ = jack_client_open(kClientName, JackNoStartServer, &status);
+        if (!client_ && (status & JackServerFailed))
+            break; // no server at all: trying again will not help
+    }
     if (client_)
         port_ = jack_port_register(client_, portName.empty() ? "output" : portName.c_str(),
                                    JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);

@@ -63,6 +63,15 @@ struct Rig
         return true;
     }
     int recorderIndex() { return outputIndexOf(*out, "Varnox Recorder:in"); }
+    // Opens the port on the recorder; a failure fails the test, not the run.
+    bool open()
+    {
+        const RtMidiError e = errorOf(
+            [&] { out->openStreamPort(static_cast<unsigned>(recorderIndex()), "RtMidi Output"); });
+        if (e.getType() != RtMidiError::UNSPECIFIED)
+            qWarning("%s", e.what());
+        return out->isPortOpen();
+    }
     void send(const std::vector<unsigned char> &unit) { out->sendStream(unit.data(), unit.size()); }
 
     JackServer server;
@@ -103,8 +112,9 @@ void TestStreamJack::witnessSeesExactEvents()
     ChildProcess dump;
     QVERIFY(dump.start({"jack_midi_dump", "-a"}, log));
     QTRY_VERIFY_WITH_TIMEOUT(outputIndexOf(*rig.out, "midi-monitor:input") >= 0, 3000);
-    rig.out->openStreamPort(static_cast<unsigned>(outputIndexOf(*rig.out, "midi-monitor:input")),
-                            "RtMidi Output");
+    const unsigned monitor = static_cast<unsigned>(outputIndexOf(*rig.out, "midi-monitor:input"));
+    QCOMPARE(errorOf([&] { rig.out->openStreamPort(monitor, "RtMidi Output"); }).getType(),
+             RtMidiError::UNSPECIFIED);
 
     const std::vector<std::vector<unsigned char>> units = {makeShortUnit(), makeBlockUnit(1),
                                                            makeBlockUnit(2), makeBlockUnit(3)};
@@ -164,7 +174,7 @@ void TestStreamJack::piecesAreExactlyTenMsApart()
     QFETCH(unsigned, period);
     Rig rig(period);
     QVERIFY(rig.start());
-    rig.out->openStreamPort(static_cast<unsigned>(rig.recorderIndex()), "RtMidi Output");
+    QVERIFY(rig.open());
     QVERIFY(rig.out->isPortOpen());
 
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
@@ -200,7 +210,7 @@ void TestStreamJack::unitAfterIdleGapStartsAtOnce()
 {
     Rig rig;
     QVERIFY(rig.start());
-    rig.out->openStreamPort(static_cast<unsigned>(rig.recorderIndex()), "RtMidi Output");
+    QVERIFY(rig.open());
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
         rig.recorder.clear();
         rig.send(makeBlockUnit(1));
@@ -218,16 +228,19 @@ void TestStreamJack::unitAfterIdleGapStartsAtOnce()
         QCOMPARE(events.size(), size_t{22});
         const int32_t gap = static_cast<int32_t>(events[11].frame - events[10].frame);
         const int32_t lateness = static_cast<int32_t>(events[11].frame - calledAt);
-        QVERIFY2(gap >= 30 * 48, qPrintable(QString("gap %1 frames").arg(gap)));
-        // "At once": in the cycle running at the call (which began a little
-        // before it) or the next one; never held back 10 ms.
-        QVERIFY2(lateness > -int32_t(rig.server.periodFrames()) && lateness < int32_t(kPieceFrames),
+        // Never closer than the stream's 10 ms to the previous event...
+        QVERIFY2(gap >= int32_t(kPieceFrames), qPrintable(QString("gap %1 frames").arg(gap)));
+        // ...and not held back 10 ms after the call: it starts at once. (Only
+        // an upper bound: JACK's estimate of the frame at the call runs ahead
+        // of the cycles when a loaded machine delays them.)
+        QVERIFY2(lateness < int32_t(kPieceFrames),
                  qPrintable(QString("first piece %1 frames after the call").arg(lateness)));
         for (size_t i = 12; i < 22; ++i)
             QCOMPARE(events[i].frame - events[i - 1].frame, kPieceFrames);
-        // 100 ms of pieces after the first; the upper bound only says that
-        // the send did not wait for a time-out (load delays the wake-up).
-        QVERIFY2(tookMs >= 100 && tookMs < 300, qPrintable(QString("send took %1 ms").arg(tookMs)));
+        // 100 ms of pieces after the first (less a little where the server
+        // catches up on delayed cycles); the upper bound only says that the
+        // send did not wait for a time-out (load delays the wake-up).
+        QVERIFY2(tookMs >= 90 && tookMs < 300, qPrintable(QString("send took %1 ms").arg(tookMs)));
         return;
     }
     QSKIP("the server ran late (xrun) in every attempt; timing not measurable");
@@ -260,7 +273,7 @@ void TestStreamJack::openWhileOpenOnlyWarns()
     Rig rig;
     QVERIFY(rig.start());
     const unsigned index = static_cast<unsigned>(rig.recorderIndex());
-    rig.out->openStreamPort(index, "RtMidi Output");
+    QVERIFY(rig.open());
     StderrCapture err;
     RtMidiError e = errorOf([&] { rig.out->openStreamPort(index, "RtMidi Output"); });
     QCOMPARE(e.getType(), RtMidiError::UNSPECIFIED); // nothing thrown
@@ -295,7 +308,7 @@ void TestStreamJack::sendRefusesBadSizes()
     QFETCH(int, type);
     Rig rig;
     QVERIFY(rig.start());
-    rig.out->openStreamPort(static_cast<unsigned>(rig.recorderIndex()), "RtMidi Output");
+    QVERIFY(rig.open());
     std::vector<unsigned char> data(4096, 0x11);
 
     StderrCapture err;
@@ -325,7 +338,7 @@ void TestStreamJack::closedPortDoesNothing()
     StderrCapture err;
     rig.send(makeBlockUnit(1));
     rig.out->closePort();
-    rig.out->openStreamPort(static_cast<unsigned>(rig.recorderIndex()), "RtMidi Output");
+    QVERIFY(rig.open());
     rig.out->closePort();
     rig.out->closePort();
     rig.send(makeShortUnit());
@@ -339,10 +352,8 @@ void TestStreamJack::closeThenReopenWorks()
 {
     Rig rig;
     QVERIFY(rig.start());
-    const unsigned index = static_cast<unsigned>(rig.recorderIndex());
     for (unsigned round = 0; round < 3; ++round) {
-        rig.out->openStreamPort(index, "RtMidi Output");
-        QVERIFY(rig.out->isPortOpen());
+        QVERIFY(rig.open());
         rig.send(makeBlockUnit(round));
         QVERIFY(rig.recorder.waitFor(11 * (round + 1), 500));
         QCOMPARE(rig.recorder.count(), size_t{11} * (round + 1));
@@ -366,7 +377,7 @@ void TestStreamJack::serverStoppedMidUnit()
     QFETCH(int, signal);
     Rig rig;
     QVERIFY(rig.start());
-    rig.out->openStreamPort(static_cast<unsigned>(rig.recorderIndex()), "RtMidi Output");
+    QVERIFY(rig.open());
     rig.send(makeShortUnit());
 
     std::thread stopper([&] {
@@ -404,7 +415,7 @@ void TestStreamJack::destinationGoesMidUnit()
     QFETCH(bool, clientExits);
     Rig rig;
     QVERIFY(rig.start());
-    rig.out->openStreamPort(static_cast<unsigned>(rig.recorderIndex()), "RtMidi Output");
+    QVERIFY(rig.open());
     rig.send(makeShortUnit());
 
     std::thread unplug([&] {
