@@ -74,6 +74,12 @@ bool FirmwareTransfer::sendBlocks()
         }
         ++blockNumber;
     }
+    // A file cut short during the transfer ends the loop early: the
+    // instrument then lacks blocks, which is no finished update.
+    if (blockNumber - 1 != blockCount_) {
+        window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
+        return false;
+    }
     return true;
 }
 
