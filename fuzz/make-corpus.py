@@ -1,0 +1,76 @@
+#!/usr/bin/env python3
+"""Writes the small seed corpus of each fuzz target into corpus/<target>/.
+
+The seeds are valid traffic in the shapes the program meets (so the fuzzer
+starts from deep inside the parsers) and a few near misses. Run it again after
+changing an input layout; the files are committed."""
+import os
+import random
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def write(target, name, data):
+    folder = os.path.join(HERE, "corpus", target)
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, name), "wb") as f:
+        f.write(bytes(data))
+
+
+def data_block(dev, number, count, payload):
+    m = [0xF0, dev, 0x01, (number >> 7) & 0x7F, number & 0x7F, (count >> 7) & 0x7F, count & 0x7F, 0x01]
+    pairs = [0] * 512
+    for k, b in enumerate(payload):
+        pairs[2 * k] = (b >> 7) & 1
+        pairs[2 * k + 1] = b & 0x7F
+    return m + pairs + [0xF7, 0, 0, 0]
+
+
+def pieces(stream, size):
+    out = []
+    for i in range(0, len(stream), size):
+        chunk = stream[i:i + size]
+        out += [len(chunk)] + chunk
+    return out
+
+
+def length_prefixed(messages):
+    out = []
+    for m in messages:
+        out += [len(m)] + m
+    return out
+
+
+rng = random.Random(6)
+
+# Reply decoder: byte 0 bit 0 picks id 0x03, then length-prefixed messages.
+write("fuzz_reply_callback", "ack_varnox", [1] + length_prefixed([[0xF0, 3, 5, 0xF7]]))
+write("fuzz_reply_callback", "version_varnox", [1] + length_prefixed([[0xF0, 3, 0x15, 2, 1, 7, 0xF7]]))
+write("fuzz_reply_callback", "version_solune", [0] + length_prefixed([[0xF0, 2, 0x15, 1, 2, 3, 0xF7]]))
+write("fuzz_reply_callback", "other_id_and_shapes", [1] + length_prefixed([
+    [0xF0, 2, 5, 0xF7], [0xF0, 3, 5, 0, 0xF7], [0xF0, 3, 5], [0xF0, 3, 0x15, 0xF7],
+    [0xF0, 3, 0x15, 1, 2, 3, 0], [0xF0, 3, 5, 0xF7], [0xF0, 3, 0x15, 0x7F, 0x80, 0xFF, 0xF7]]))
+
+# Reassembly: byte 0 bit 0 picks id 0x03, bit 1 malformed first replies; then
+# length-prefixed pieces.
+payload1 = [rng.randrange(256) for _ in range(256)]
+payload2 = [rng.randrange(256) for _ in range(256)]
+upload = data_block(3, 1, 2, payload1) + data_block(3, 2, 2, payload2)
+# The stream port's cut: ten pieces of 48 bytes and one of 44 per message.
+write("fuzz_sysex_reassembly", "upload_48_byte_pieces", [1] + pieces(upload, 48))
+write("fuzz_sysex_reassembly", "upload_200_byte_pieces_malformed_first", [3] + pieces(upload, 200))
+write("fuzz_sysex_reassembly", "version_request_split", [1] + length_prefixed([[0xF0, 3], [0x15, 0xF7]]))
+write("fuzz_sysex_reassembly", "solune_short_last_block",
+      [0] + pieces([0xF0, 2, 0x15, 0xF7] + data_block(2, 1, 1, payload1[:40]), 48))
+write("fuzz_sysex_reassembly", "errors", [1] + length_prefixed([
+    [0x12, 0x34], [0xF0, 3, 0xF0], [0xF0, 0xF7], [0xF0, 3, 0x80, 0xF7], [0xF0, 3, 0x42, 0xF7],
+    [0xF0, 2, 0x15, 0xF7]]) + pieces(data_block(3, 2, 2, payload2), 100))
+
+# Port names: byte 0 picks the decoding (0 UTF-8, 1 Latin-1, 2 UTF-16, 3 local).
+names = ["Varnox 1", "Varnox 1:in", "Varnox:Varnox MIDI 1 20:0",
+         "Midi-Bridge:Varnox 1:(capture_0) Varnox MIDI 1", "a2j:Varnox [20] (capture): Varnox MIDI 1",
+         "Solune 2", "varnox 1", "My Varnox", "Varnox-Desk 1", "Midi Through:Midi Through Port-0 14:0"]
+for i, n in enumerate(names):
+    write("fuzz_port_names", "name_%02d" % i, [0] + list(n.encode()))
+write("fuzz_port_names", "utf16_varnox", [2] + list("Solune 1:out".encode("utf-16-be")))
+write("fuzz_port_names", "latin1_umlaut", [1] + list("Varnox Ü:in".encode("latin-1")))
