@@ -3,6 +3,8 @@
 #include "mainwindow.h"
 #include "ui_mainwindow.h"
 
+#include <QElapsedTimer>
+
 WindowDriver::WindowDriver() : window_(std::make_unique<MainWindow>())
 {
     connect(window_->ui->progressBar, &QProgressBar::valueChanged, this,
@@ -36,6 +38,20 @@ void WindowDriver::openFirmware(const QString &path)
 void WindowDriver::upload()
 {
     window_->ui->pushButton_8->click();
+}
+
+qint64 WindowDriver::timedUpload()
+{
+    QElapsedTimer elapsed;
+    elapsed.start();
+    upload();
+    return elapsed.elapsed();
+}
+
+void WindowDriver::openDevicesAndFirmware(const QString &path)
+{
+    open();
+    openFirmware(path);
 }
 
 QStringList WindowDriver::logLines() const

@@ -29,6 +29,10 @@ public:
     // Picks path in the file dialog; an empty path cancels the dialog.
     void openFirmware(const QString &path);
     void upload();
+    // Upload FW, returning how long the action took in milliseconds.
+    qint64 timedUpload();
+    // Open, then Open FW with path: what precedes every upload.
+    void openDevicesAndFirmware(const QString &path);
 
     MainWindow &window() { return *window_; }
     Ui::MainWindow &ui();

@@ -63,8 +63,7 @@ void TestUploadEndToEnd::fullUpload()
     QCOMPARE(driver.ui().cBInput->currentText(), QStringLiteral("Varnox"));
     QCOMPARE(driver.ui().cBOutput->currentText(), QStringLiteral("Varnox"));
     QCOMPARE(deviceId(), kVarnoxDeviceId);
-    driver.open();
-    driver.openFirmware(image.path());
+    driver.openDevicesAndFirmware(image.path());
     QCOMPARE(driver.ui().lineEdit->text(), image.path());
     driver.upload();
 
@@ -117,12 +116,8 @@ void TestUploadEndToEnd::unacknowledgedUploadFails()
     QVERIFY2(sim.start(simArgs), qPrintable(sim.log()));
 
     WindowDriver driver;
-    driver.open();
-    driver.openFirmware(image.path());
-    QElapsedTimer elapsed;
-    elapsed.start();
-    driver.upload();
-    const qint64 ms = elapsed.elapsed();
+    driver.openDevicesAndFirmware(image.path());
+    const qint64 ms = driver.timedUpload();
 
     QCOMPARE(driver.logLines(), openedLog("Varnox", versionLine) << "Prepare for update"
                                                                  << "Update failed");
@@ -143,12 +138,8 @@ void TestUploadEndToEnd::instrumentGoneMidUploadFails()
     QVERIFY2(sim.start({"--exit-after-block", "3"}), qPrintable(sim.log()));
 
     WindowDriver driver;
-    driver.open();
-    driver.openFirmware(image.path());
-    QElapsedTimer elapsed;
-    elapsed.start();
-    driver.upload();
-    const qint64 ms = elapsed.elapsed();
+    driver.openDevicesAndFirmware(image.path());
+    const qint64 ms = driver.timedUpload();
 
     const QStringList log = driver.logLines();
     QVERIFY2(log.size() == 7, qPrintable(log.join(" | ")));

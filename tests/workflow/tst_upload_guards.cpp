@@ -91,8 +91,7 @@ void TestUploadGuards::closeRefusedDuringUpload()
     QVERIFY2(sim.start(), qPrintable(sim.log()));
     FirmwareImage image(8 * 256, 11);
     WindowDriver driver;
-    driver.open();
-    driver.openFirmware(image.path());
+    driver.openDevicesAndFirmware(image.path());
 
     bool closed = true;
     bool visibleAfter = false;
@@ -131,8 +130,7 @@ void TestUploadGuards::fileChangedDuringUpload()
     QVERIFY2(sim.start(), qPrintable(sim.log()));
     FirmwareImage image(20 * 256, 13);
     WindowDriver driver;
-    driver.open();
-    driver.openFirmware(image.path());
+    driver.openDevicesAndFirmware(image.path());
 
     // After the acknowledgement pause, a few blocks into the transfer.
     QTimer::singleShot(900, this, [&] { QFile::resize(image.path(), newSize); });
