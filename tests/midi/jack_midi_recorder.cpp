@@ -13,7 +13,12 @@ JackMidiRecorder::~JackMidiRecorder()
 
 bool JackMidiRecorder::open(const std::string &clientName)
 {
-    client_ = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
+    // A server that has just started, or is busy, can refuse a first open.
+    for (int attempt = 0; attempt < 5 && !client_; ++attempt) {
+        if (attempt > 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        client_ = jack_client_open(clientName.c_str(), JackNoStartServer, nullptr);
+    }
     if (!client_)
         return false;
     port_ = jack_port_register(client_, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);

@@ -24,8 +24,8 @@ namespace {
 
 constexpr uint32_t kPieceFrames = 480; // 10 ms at 48 kHz
 constexpr int kBoundMs = 110 + 2000;   // a block unit's play time plus the slack
-// A cycle the server runs late moves an event to a later cycle; timing checks
-// are repeated when the server reports one.
+// A cycle the server runs late can move an event to a later cycle: a timing
+// check that fails while the server reports late cycles is repeated.
 constexpr int kAttempts = 8;
 
 using Clock = std::chrono::steady_clock;
@@ -49,6 +49,18 @@ std::vector<std::vector<unsigned char>> expectedPieces(const std::vector<unsigne
     return pieces;
 }
 
+// True when events [from, to) each follow the previous one by exactly 10 ms.
+bool spacedExactly(const std::vector<JackMidiRecorder::Event> &events, size_t from, size_t to)
+{
+    if (events.size() < to)
+        return false;
+    for (size_t i = from; i < to; ++i) {
+        if (events[i].frame - events[i - 1].frame != kPieceFrames)
+            return false;
+    }
+    return true;
+}
+
 // A server, a recording destination named "Varnox Recorder" and the output.
 struct Rig
 {
@@ -64,12 +76,18 @@ struct Rig
     }
     int recorderIndex() { return outputIndexOf(*out, "Varnox Recorder:in"); }
     // Opens the port on the recorder; a failure fails the test, not the run.
+    // A server busy with parallel tests now and then refuses a new client
+    // (RtMidi's or ours) for a moment, so a refused open is tried again.
     bool open()
     {
-        const RtMidiError e = errorOf(
-            [&] { out->openStreamPort(static_cast<unsigned>(recorderIndex()), "RtMidi Output"); });
-        if (e.getType() != RtMidiError::UNSPECIFIED)
-            qWarning("%s", e.what());
+        for (int attempt = 0; attempt < 3 && !out->isPortOpen(); ++attempt) {
+            if (attempt > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            const unsigned index = static_cast<unsigned>(std::max(recorderIndex(), 0));
+            const RtMidiError e = errorOf([&] { out->openStreamPort(index, "RtMidi Output"); });
+            if (e.getType() != RtMidiError::UNSPECIFIED)
+                qWarning("%s", e.what());
+        }
         return out->isPortOpen();
     }
     void send(const std::vector<unsigned char> &unit) { out->sendStream(unit.data(), unit.size()); }
@@ -152,13 +170,15 @@ void TestStreamJack::witnessSeesExactEvents()
     QCOMPARE(seen.back().size(), size_t{44});
     QCOMPARE(int(seen.back()[40]), 0xF7);
     // Within each block the witness sees the pieces 10 ms apart as well.
-    if (rig.recorder.xruns() > 0)
-        QSKIP("bytes checked; spacing not measurable: the server ran late");
+    bool exact = true;
     for (size_t unit = 0; unit < 3; ++unit)
         for (size_t k = 1; k < 11; ++k) {
             const size_t i = 1 + unit * 11 + k;
-            QCOMPARE(frames[i] - frames[i - 1], static_cast<long long>(kPieceFrames));
+            exact = exact && frames[i] - frames[i - 1] == kPieceFrames;
         }
+    if (!exact && rig.recorder.xruns() > 0)
+        QSKIP("bytes checked; spacing not measurable: the server ran late");
+    QVERIFY(exact);
 }
 
 void TestStreamJack::piecesAreExactlyTenMsApart_data()
@@ -190,10 +210,10 @@ void TestStreamJack::piecesAreExactlyTenMsApart()
         // The recorder takes an event in its own callback, which may run
         // after the frame time has passed the event's frame.
         const bool all = rig.recorder.waitFor(23, 500);
-        if (rig.recorder.xruns() > 0)
+        const auto events = rig.recorder.events();
+        if (!(all && spacedExactly(events, 1, 23)) && rig.recorder.xruns() > 0)
             continue;
         QVERIFY(all);
-        const auto events = rig.recorder.events();
         QCOMPARE(events.size(), size_t{23});
         QCOMPARE(events[0].bytes.size(), size_t{4});
         for (size_t i = 1; i < events.size(); ++i)
@@ -221,10 +241,10 @@ void TestStreamJack::unitAfterIdleGapStartsAtOnce()
         const long long tookMs = msSince(started);
 
         const bool all = rig.recorder.waitFor(22, 500);
-        if (rig.recorder.xruns() > 0)
+        const auto events = rig.recorder.events();
+        if (!(all && spacedExactly(events, 12, 22)) && rig.recorder.xruns() > 0)
             continue;
         QVERIFY(all);
-        const auto events = rig.recorder.events();
         QCOMPARE(events.size(), size_t{22});
         const int32_t gap = static_cast<int32_t>(events[11].frame - events[10].frame);
         const int32_t lateness = static_cast<int32_t>(events[11].frame - calledAt);
@@ -335,11 +355,15 @@ void TestStreamJack::closedPortDoesNothing()
 {
     Rig rig;
     QVERIFY(rig.start());
-    StderrCapture err;
-    rig.send(makeBlockUnit(1));
-    rig.out->closePort();
+    {
+        StderrCapture err;
+        rig.send(makeBlockUnit(1));
+        rig.out->closePort();
+        QCOMPARE(err.text(), std::string());
+    }
     QVERIFY(rig.open());
     rig.out->closePort();
+    StderrCapture err;
     rig.out->closePort();
     rig.send(makeShortUnit());
     QCOMPARE(err.text(), std::string());
@@ -384,14 +408,23 @@ void TestStreamJack::serverStoppedMidUnit()
         std::this_thread::sleep_for(std::chrono::milliseconds(35));
         rig.server.stop(signal);
     });
-    const auto started = Clock::now();
-    RtMidiError e = errorOf([&] { rig.send(makeBlockUnit(1)); });
+    // Blocks until one fails: a server slow to stop may let the first one
+    // finish, which is then rightly reported as played.
+    Clock::time_point started;
+    size_t sent = 0;
+    RtMidiError e = errorOf([&] {
+        for (; sent < 10; ++sent) {
+            started = Clock::now();
+            rig.send(makeBlockUnit(static_cast<unsigned>(sent)));
+        }
+    });
     const long long tookMs = msSince(started);
     stopper.join();
     QCOMPARE(e.getType(), RtMidiError::DRIVER_ERROR);
     QVERIFY2(e.getMessage().rfind("MidiOutJack::sendStream: ", 0) == 0, e.what());
     QVERIFY2(tookMs < kBoundMs + 300, qPrintable(QString("took %1 ms").arg(tookMs)));
-    QVERIFY(rig.recorder.count() < 12);
+    // The failed unit did not all arrive.
+    QVERIFY(rig.recorder.count() < 1 + 11 * (sent + 1));
 
     // The port stays open; further sends fail the same way, promptly.
     QVERIFY(rig.out->isPortOpen());
