@@ -1,0 +1,183 @@
+// Proves that an instrument vanishing without a word (the simulator killed with
+// SIGKILL) never crashes the tool, never leaves it waiting beyond the
+// protocol's own waits and never ends in "Update finished": killed while idle
+// with the ports open, during the version query, before the acknowledgement,
+// in the middle of a data block message and between blocks. The fault shows in
+// the action it happens in, or (idle, version query: nothing is being sent
+// then) in the next "Upload FW", which ends as "Update failed" with the ports
+// and file closed, the lists and path cleared and the buttons enabled. After
+// the simulator is started again, "Refresh" and "Open" find it and a second
+// upload arrives byte-exact.
+// Limits measured here: the test's JACK server runs in synchronous mode, in
+// which jackd2 stops every cycle for about 4 to 5 s after a client dies
+// without closing; a send then ends on its own completion bound (play time +
+// 2 s) with "not reported played" rather than "destination is gone", and the
+// closing of the ports (JACK calls that wait for the server) lasts until the
+// server runs again. So the stall from the fault to the action's end is about
+// 5 s, the server's own, and bounded here by 7 s in every case.
+#include "fault_report.h"
+#include "fault_trigger.h"
+#include "firmware_image.h"
+#include "jack_server.h"
+#include "session_checks.h"
+#include "simulator.h"
+#include "ui_mainwindow.h"
+#include "window_driver.h"
+
+#include <QtTest>
+
+#include <functional>
+
+class TestFaultInstrumentKilled : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void instrumentKilled_data();
+    void instrumentKilled();
+
+private:
+    JackServer server_;
+};
+
+namespace {
+
+constexpr int kIdle = -1;
+// The acknowledgement poll (999 steps of 5 ms) plus a loaded machine's slack.
+constexpr qint64 kHandshakeBoundMs = 7000;
+// A send that finds the destination gone returns within a few JACK cycles; one
+// whose cycles have stopped gives up after its play time plus 2 s, and closing
+// the ports waits for the stopped server.
+constexpr qint64 kSendFailureBoundMs = 7000;
+
+// Milliseconds from the fault to the moment "Update failed" was logged.
+class OutcomeClock : public QObject
+{
+public:
+    OutcomeClock(WindowDriver &driver, std::function<qint64()> sinceFault)
+    {
+        QTextEdit *log = driver.ui().textEdit;
+        connect(log, &QTextEdit::textChanged, this, [this, log, sinceFault] {
+            if (ms < 0 && log->toPlainText().endsWith(QLatin1String("Update failed")))
+                ms = sinceFault();
+        });
+    }
+    qint64 ms = -1;
+};
+
+} // namespace
+
+void TestFaultInstrumentKilled::initTestCase()
+{
+    QVERIFY(server_.start());
+}
+
+void TestFaultInstrumentKilled::instrumentKilled_data()
+{
+    QTest::addColumn<int>("point");
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<qint64>("boundMs");
+    QTest::newRow("idle with ports open") << kIdle << QStringList() << kSendFailureBoundMs;
+    QTest::newRow("during the version query")
+        << int(FaultPoint::VersionQuery) << QStringList{"--no-version"} << kSendFailureBoundMs;
+    // The acknowledgement would come 3 s late but in time: the kill is what
+    // makes it never come.
+    QTest::newRow("before the acknowledgement")
+        << int(FaultPoint::BeforeAck) << QStringList{"--delay-ms", "3000"} << kHandshakeBoundMs;
+    QTest::newRow("in the middle of a unit")
+        << int(FaultPoint::MidUnit) << QStringList() << kSendFailureBoundMs;
+    QTest::newRow("between blocks")
+        << int(FaultPoint::BetweenBlocks) << QStringList() << kSendFailureBoundMs;
+}
+
+void TestFaultInstrumentKilled::instrumentKilled()
+{
+    QFETCH(int, point);
+    QFETCH(QStringList, simArgs);
+    QFETCH(qint64, boundMs);
+    FirmwareImage image(kFaultImageBlocks * 256 - 100, 21);
+    Simulator sim;
+    QVERIFY2(sim.start(simArgs), qPrintable(sim.log()));
+    WindowDriver driver;
+
+    QElapsedTimer clock;
+    qint64 stallMs = -1;
+    qint64 outcomeMs = -1;
+    if (point == int(FaultPoint::VersionQuery)) {
+        FaultTrigger trigger(driver, FaultPoint::VersionQuery, sim.pid());
+        driver.open();
+        QVERIFY(trigger.fired());
+        // The query cannot tell a dead instrument from a silent one.
+        QCOMPARE(driver.logLines(), openedLog("Varnox", "Version 1.0.X"));
+        QVERIFY2(trigger.msSinceFault() < 1500,
+                 qPrintable(QString::number(trigger.msSinceFault())));
+    } else {
+        driver.open();
+        QCOMPARE(driver.logLines().size(), 3);
+    }
+    driver.openFirmware(image.path());
+
+    if (point == kIdle || point == int(FaultPoint::VersionQuery)) {
+        sim.kill();
+        // Long enough for JACK to drop the dead client's ports.
+        QTest::qWait(200);
+        clock.start();
+        OutcomeClock outcome(driver, [&] { return clock.elapsed(); });
+        driver.upload();
+        stallMs = clock.elapsed();
+        outcomeMs = outcome.ms;
+    } else {
+        FaultTrigger trigger(driver, FaultPoint(point), sim.pid());
+        OutcomeClock outcome(driver, [&] { return trigger.msSinceFault(); });
+        driver.upload();
+        QVERIFY(trigger.fired());
+        stallMs = trigger.msSinceFault();
+        outcomeMs = outcome.ms;
+        sim.kill(); // reaps it
+    }
+
+    const QStringList log = driver.logLines();
+    QCOMPARE(log.last(), QStringLiteral("Update failed"));
+    QVERIFY2(!log.contains("Update finished"), qPrintable(log.join(" | ")));
+    if (point == int(FaultPoint::BeforeAck)) {
+        // Killed before the acknowledgement came: no block after the first.
+        QVERIFY2(!log.contains("Updating"), qPrintable(log.join(" | ")));
+    } else {
+        // The send's own reason comes before the outcome.
+        const QString reason = log.at(log.size() - 2);
+        QVERIFY2(reason.contains("destination is gone") || reason.contains("not reported played"),
+                 qPrintable(log.join(" | ")));
+    }
+    QVERIFY2(stallMs < boundMs, qPrintable(QString::number(stallMs)));
+    const QString problem = sessionClosedProblem(driver);
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    QCOMPARE(driver.dialogs().messages(), QStringList());
+    reportFault(QStringLiteral("instrument killed %1").arg(QTest::currentDataTag()),
+                QStringLiteral("%1 / %2 logged after %3 ms")
+                    .arg(log.at(log.size() - 2), log.last())
+                    .arg(outcomeMs),
+                stallMs);
+
+    // The instrument comes back: found again, and a second upload arrives whole.
+    Simulator again;
+    QVERIFY2(again.start(), qPrintable(again.log()));
+    driver.refresh();
+    QCOMPARE(driver.ui().cBInput->currentText(), QStringLiteral("Varnox"));
+    QCOMPARE(driver.ui().cBOutput->currentText(), QStringLiteral("Varnox"));
+    const int before = driver.logLines().size();
+    driver.open();
+    QCOMPARE(driver.logLines().mid(before), openedLog("Varnox", "Firmware version 2.1.7"));
+    FirmwareImage second(3 * 256 + 5, 22);
+    driver.openFirmware(second.path());
+    driver.upload();
+    QCOMPARE(driver.logLines().last(), QStringLiteral("Update finished"));
+    QVERIFY(sessionClosedProblem(driver).isEmpty());
+    QCOMPARE(again.stop(), 0);
+    QFile received(again.imagePath());
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY(received.readAll().left(int(second.size())) == second.bytes());
+}
+
+QTEST_MAIN(TestFaultInstrumentKilled)
+#include "tst_fault_instrument_killed.moc"
