@@ -57,6 +57,7 @@ bool FirmwareTransfer::sendBlocks()
                               firmwareFile.errorString());
             return false;
         }
+        sent_.addData(reinterpret_cast<const char *>(data), static_cast<int>(got));
         buildDataBlockMessage(message_, deviceId(), blockNumber, blockCount_, data,
                               static_cast<std::size_t>(got));
         showProgress(blockNumber);
@@ -80,7 +81,20 @@ bool FirmwareTransfer::sendBlocks()
         window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
         return false;
     }
+    // A file rewritten in place keeps its size and reads without error, yet
+    // the instrument got blocks of two images: only a file that still holds
+    // exactly what was sent makes a finished update.
+    if (!fileStillHoldsWhatWasSent()) {
+        window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
+        return false;
+    }
     return true;
+}
+
+bool FirmwareTransfer::fileStillHoldsWhatWasSent()
+{
+    QCryptographicHash now(QCryptographicHash::Sha256);
+    return firmwareFile.seek(0) && now.addData(&firmwareFile) && now.result() == sent_.result();
 }
 
 bool FirmwareTransfer::sendFirstBlockAndAwaitAcknowledgement()

@@ -2,6 +2,7 @@
 
 #include "messages.h"
 
+#include <QCryptographicHash>
 #include <QtGlobal>
 
 class MainWindow;
@@ -26,6 +27,7 @@ public:
 private:
     bool sendBlocks();
     bool sendFirstBlockAndAwaitAcknowledgement();
+    bool fileStillHoldsWhatWasSent();
     void send();
     void showProgress(unsigned int blockNumber);
 
@@ -35,4 +37,6 @@ private:
     // Reused for every block and never cleared between blocks; zeroed per run
     // so that a short first block leaves only 7-bit bytes behind its data.
     DataBlockBuffer message_{};
+    // Every image byte read for sending, to compare with the file at the end.
+    QCryptographicHash sent_{QCryptographicHash::Sha256};
 };

@@ -5,6 +5,7 @@
 #include "ui_mainwindow.h"
 
 #include <QFileDialog>
+#include <QFileInfo>
 
 void MainWindow::on_pushButton_6_clicked()
 {
@@ -16,5 +17,9 @@ void MainWindow::on_pushButton_6_clicked()
     // cancelled: the upload checks whether a file is open.
     firmwareFile.close();
     firmwareFile.setFileName(path);
-    firmwareFile.open(QIODevice::ReadOnly);
+    // Only a regular file is an image: opening a named pipe waits for a writer
+    // with the window frozen, and a device has no size to number blocks by.
+    // Anything else stays closed, so "Upload FW" answers "Open file!".
+    if (QFileInfo(path).isFile())
+        firmwareFile.open(QIODevice::ReadOnly);
 }
