@@ -133,7 +133,7 @@ void TestFaultServerKilled::duringVersionQuery()
 
 void TestFaultServerKilled::beforeAcknowledgement()
 {
-    killAndCheck(int(FaultPoint::BeforeAck), {"--delay-ms", "3000"});
+    killAndCheck(int(FaultPoint::BeforeAck), {"--delay-ms", "4000"});
 }
 
 void TestFaultServerKilled::inTheMiddleOfAUnit()
