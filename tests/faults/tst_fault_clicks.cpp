@@ -6,7 +6,9 @@
 // the application's own event loop running, is refused and the upload arrives
 // whole; a close request during the version query ends the program promptly
 // (the remaining wait steps return at once), with the ports closed by the
-// window's teardown and exit code 0.
+// window's teardown and exit code 0 (five rounds: Qt's own quit on the last
+// window closed was lost now and then under load before the window asked for
+// it itself).
 // Limits: the version query lasts 200 steps of 5 ms; the bounds below allow a
 // loaded machine about 1 s of slack. Each function runs in a process of its
 // own (CTest entry per function): Qt quits on the last window closed only in
@@ -169,46 +171,49 @@ void TestFaultClicks::closeDuringUpload()
 
 void TestFaultClicks::closeDuringVersionQuery()
 {
+    // Qt's own quit on the last window closed was lost now and then (about
+    // one run in five with three tests running side by side), so the close is
+    // tried several times, each under the application's own loop.
     Simulator sim;
     QVERIFY2(sim.start({"--no-version"}), qPrintable(sim.log()));
-    WindowDriver driver;
-    QElapsedTimer sinceClose;
-    qint64 openEndedMs = -1;
-    bool closed = false;
-    QTimer::singleShot(0, this, [&] {
-        QTimer::singleShot(300, this, [&] {
-            sinceClose.start();
-            closed = driver.window().close();
-            // What Qt does once the last window has closed; asked for here
-            // directly, because under load Qt's own posted quit was seen to
-            // arrive only after the query had run its full second.
-            QCoreApplication::quit();
+    qint64 longestMs = 0;
+    for (int round = 0; round < 5; ++round) {
+        WindowDriver driver;
+        QElapsedTimer sinceClose;
+        qint64 openEndedMs = -1;
+        bool closed = false;
+        QTimer::singleShot(0, this, [&] {
+            QTimer::singleShot(300, this, [&] {
+                sinceClose.start();
+                closed = driver.window().close();
+            });
+            driver.open();
+            openEndedMs = sinceClose.elapsed();
         });
-        driver.open();
-        openEndedMs = sinceClose.elapsed();
-    });
-    QTimer watchdog;
-    watchdog.setSingleShot(true);
-    connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(3); });
-    watchdog.start(20000);
-    const int code = QApplication::exec();
-    const qint64 loopEndedMs = sinceClose.elapsed();
+        QTimer watchdog;
+        watchdog.setSingleShot(true);
+        connect(&watchdog, &QTimer::timeout, qApp, [] { QCoreApplication::exit(3); });
+        watchdog.start(10000);
+        const int code = QApplication::exec();
+        const qint64 loopEndedMs = sinceClose.elapsed();
 
-    QVERIFY2(code == 0,
-             qPrintable(QStringLiteral("exit code %1, Open ended %2 ms after the close; log: %3")
-                            .arg(code)
-                            .arg(openEndedMs)
-                            .arg(driver.logLines().join(" | "))));
-    QVERIFY(closed); // a close during the version query is not refused
-    QCOMPARE(driver.logLines(), openedLog("Varnox", "Version 1.0.X"));
-    // The poll's remaining steps return at once once the application quits.
-    QVERIFY2(openEndedMs >= 0 && openEndedMs < 500, qPrintable(QString::number(openEndedMs)));
-    QVERIFY(midi.midiIn.isPortOpen());
-    driver.destroyWindow(); // what the program does after its loop ends
-    QVERIFY(!midi.midiIn.isPortOpen());
-    QVERIFY(!midi.midiOut.isPortOpen());
-    reportFault(QStringLiteral("window closed during the version query"),
-                QStringLiteral("program ends, ports closed by the teardown"), loopEndedMs);
+        QVERIFY(closed); // a close during the version query is not refused
+        QVERIFY2(code == 0, qPrintable(QStringLiteral("round %1: still running %2 ms after the "
+                                                      "close; Open ended after %3 ms")
+                                           .arg(round)
+                                           .arg(loopEndedMs)
+                                           .arg(openEndedMs)));
+        QCOMPARE(driver.logLines(), openedLog("Varnox", "Version 1.0.X"));
+        // The poll's remaining steps return at once once the application quits.
+        QVERIFY2(openEndedMs >= 0 && openEndedMs < 500, qPrintable(QString::number(openEndedMs)));
+        QVERIFY(midi.midiIn.isPortOpen());
+        driver.destroyWindow(); // what the program does after its loop ends
+        QVERIFY(!midi.midiIn.isPortOpen());
+        QVERIFY(!midi.midiOut.isPortOpen());
+        longestMs = qMax(longestMs, loopEndedMs);
+    }
+    reportFault(QStringLiteral("window closed during the version query (5 rounds)"),
+                QStringLiteral("program loop ends, ports closed by the teardown"), longestMs);
 }
 
 QTEST_MAIN(TestFaultClicks)
