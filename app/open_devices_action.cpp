@@ -93,7 +93,9 @@ void MainWindow::on_pushButton_2_clicked()
     };
 
     // A port that fails to open, or a request the port cannot play, leaves
-    // nothing of this press open: the next Refresh and Open start clean.
+    // nothing of this press open. The lists are emptied too, as after a
+    // failed upload: they offer an instrument that could not be reached, and
+    // the next try starts from Refresh.
     const auto closeWhatWasOpened = [&] {
         if (openedInput) {
             midi.midiIn.cancelCallback();
@@ -101,6 +103,8 @@ void MainWindow::on_pushButton_2_clicked()
         }
         if (openedOutput)
             midi.midiOut.closePort();
+        ui->cBInput->clear();
+        ui->cBOutput->clear();
     };
     runReportingMidiErrors(action, closeWhatWasOpened);
 }

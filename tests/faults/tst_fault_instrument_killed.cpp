@@ -37,6 +37,7 @@ private slots:
     void initTestCase();
     void instrumentKilled_data();
     void instrumentKilled();
+    void killedWhileIdleThenRefresh();
 
 private:
     // One try: the simulator killed at point around "Open" and "Upload FW".
@@ -201,6 +202,67 @@ void TestFaultInstrumentKilled::instrumentKilled()
     QFile received(again.imagePath());
     QVERIFY(received.open(QIODevice::ReadOnly));
     QVERIFY(received.readAll().left(int(second.size())) == second.bytes());
+}
+
+void TestFaultInstrumentKilled::killedWhileIdleThenRefresh()
+{
+    Simulator sim;
+    QVERIFY2(sim.start(), qPrintable(sim.log()));
+    WindowDriver driver;
+    driver.open();
+    QCOMPARE(driver.logLines().size(), 3);
+    sim.kill();
+    // The server drops a client that died without closing after a while of
+    // its own (seconds in its synchronous mode); until then it lists it.
+    QElapsedTimer dropped;
+    dropped.start();
+    for (;;) {
+        // jack_lsp prints nothing when the busy server does not answer in time.
+        const QString ports = QString::fromStdString(jackPorts(server_.name()));
+        if ((ports.contains("system:") && !ports.contains("Varnox")) || dropped.elapsed() > 15000)
+            break;
+        QTest::qWait(100);
+    }
+    qInfo("JACK dropped the dead instrument's ports after %lld ms",
+          static_cast<long long>(dropped.elapsed()));
+
+    // Refresh shows the instrument gone; the ports it had stay open, and with
+    // them the session: Open after the instrument is back adds nothing, and
+    // the fault shows at the upload, which fails and closes everything.
+    driver.refresh();
+    QCOMPARE(driver.ui().cBOutput->count(), 0);
+    Simulator again;
+    QVERIFY2(again.start(), qPrintable(again.log()));
+    driver.refresh();
+    QCOMPARE(driver.ui().cBOutput->currentText(), QStringLiteral("Varnox"));
+    driver.open();
+    QCOMPARE(driver.logLines().size(), 3);
+    FirmwareImage image(4 * 256, 23);
+    driver.openFirmware(image.path());
+    QElapsedTimer clock;
+    clock.start();
+    driver.upload();
+    const qint64 ms = clock.elapsed();
+    QStringList log = driver.logLines();
+    QCOMPARE(log.last(), QStringLiteral("Update failed"));
+    QVERIFY2(log.at(log.size() - 2).contains("destination is gone") ||
+                 log.at(log.size() - 2).contains("not reported played"),
+             qPrintable(log.join(" | ")));
+    QVERIFY(sessionClosedProblem(driver).isEmpty());
+    reportFault(QStringLiteral("instrument killed idle, Refresh, instrument back, Open, Upload FW"),
+                log.mid(log.size() - 2).join(" / "), ms);
+
+    // From Refresh again, the instrument is reached and the upload arrives whole.
+    driver.refresh();
+    driver.open();
+    QCOMPARE(driver.logLines().mid(log.size()), openedLog("Varnox", "Firmware version 2.1.7"));
+    driver.openFirmware(image.path());
+    driver.upload();
+    QCOMPARE(driver.logLines().last(), QStringLiteral("Update finished"));
+    QCOMPARE(again.stop(), 0);
+    QFile received(again.imagePath());
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY(received.readAll() == image.bytes());
 }
 
 QTEST_MAIN(TestFaultInstrumentKilled)
