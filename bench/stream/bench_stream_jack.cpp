@@ -6,6 +6,7 @@
 // allocations per send, and the late cycles (xruns) the server reported.
 //
 // Usage: bench_stream_jack [units per period, default 200]
+#include "allocation_counter.h"
 #include "jack_midi_recorder.h"
 #include "jack_server.h"
 #include "stream_midi_out.h"
@@ -22,17 +23,6 @@
 #include <vector>
 
 namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-
-void *countedAlloc(size_t size)
-{
-    if (counting.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
 
 double cpuSeconds(clockid_t clock)
 {
@@ -86,20 +76,19 @@ bool runPeriod(unsigned period, int units)
 
     const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
     double sender = 0;
-    allocations = 0;
+    long allocs = 0;
     for (int u = 0; u < units; ++u) {
         const double thread0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
         const auto start = std::chrono::steady_clock::now();
-        counting = true;
+        startCountingAllocations();
         out.sendStream(data[static_cast<size_t>(u)].data(), 524);
-        counting = false;
+        allocs += stopCountingAllocations();
         const auto end = std::chrono::steady_clock::now();
         sender += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - thread0;
         wallMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
         std::this_thread::sleep_for(std::chrono::milliseconds(30));
     }
     const double process = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0;
-    const long allocs = allocations.load();
     out.closePort();
     recorder->waitFor(static_cast<size_t>(units) * 11, 1000);
 
@@ -130,31 +119,6 @@ bool runPeriod(unsigned period, int units)
 }
 
 } // namespace
-
-void *operator new(size_t size)
-{
-    return countedAlloc(size);
-}
-void *operator new[](size_t size)
-{
-    return countedAlloc(size);
-}
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void *p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p, size_t) noexcept
-{
-    std::free(p);
-}
 
 int main(int argc, char **argv)
 {

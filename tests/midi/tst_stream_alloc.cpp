@@ -4,6 +4,7 @@
 // replaced in this binary by a counter. Measured over 40 sends of both unit
 // sizes on a private JACK server (48 kHz, period 128). Error paths are not
 // counted: reporting a failure builds a message string.
+#include "allocation_counter.h"
 #include "jack_midi_recorder.h"
 #include "jack_server.h"
 #include "stream_test_support.h"
@@ -13,61 +14,6 @@
 #include <atomic>
 #include <cstdlib>
 #include <new>
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-
-void *countedAlloc(size_t size)
-{
-    if (counting.load(std::memory_order_relaxed))
-        allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(size ? size : 1))
-        return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void *operator new(size_t size)
-{
-    return countedAlloc(size);
-}
-void *operator new[](size_t size)
-{
-    return countedAlloc(size);
-}
-void *operator new(size_t size, const std::nothrow_t &) noexcept
-{
-    try {
-        return countedAlloc(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void *operator new[](size_t size, const std::nothrow_t &) noexcept
-{
-    try {
-        return countedAlloc(size);
-    } catch (...) {
-        return nullptr;
-    }
-}
-void operator delete(void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void *p, size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void *p, size_t) noexcept
-{
-    std::free(p);
-}
 
 class TestStreamAlloc : public QObject
 {
@@ -81,12 +27,13 @@ private slots:
 // Guards the measurement itself: a counter that never counts proves nothing.
 void TestStreamAlloc::counterSeesAllocations()
 {
-    allocations = 0;
-    counting = true;
-    auto *p = new std::vector<int>(100);
-    counting = false;
-    delete p;
-    QVERIFY(allocations.load() >= 2);
+    // Kept in a volatile so the compiler cannot leave the allocations out.
+    static std::vector<int> *volatile sink = nullptr;
+    startCountingAllocations();
+    sink = new std::vector<int>(100);
+    const long counted = stopCountingAllocations();
+    delete sink;
+    QVERIFY(counted >= 2);
 }
 
 void TestStreamAlloc::sendsAllocateNothing()
@@ -104,14 +51,12 @@ void TestStreamAlloc::sendsAllocateNothing()
     const std::vector<unsigned char> block = makeBlockUnit(3);
     out.sendStream(block.data(), block.size()); // warm-up outside the count
 
-    allocations = 0;
-    counting = true;
+    startCountingAllocations();
     for (int i = 0; i < 20; ++i) {
         out.sendStream(request.data(), request.size());
         out.sendStream(block.data(), block.size());
     }
-    counting = false;
-    const long counted = allocations.load();
+    const long counted = stopCountingAllocations();
     out.closePort();
 
     QVERIFY(recorder.waitFor(11 + 20 * 12, 500));
