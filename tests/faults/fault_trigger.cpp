@@ -1,8 +1,11 @@
 #include "fault_trigger.h"
 
+#include "session_checks.h"
+
 #include "ui_mainwindow.h"
 #include "window_driver.h"
 
+#include <QtTest>
 #include <csignal>
 
 namespace {
@@ -80,4 +83,19 @@ qint64 FaultTrigger::msSinceFault() const
 {
     const auto elapsed = std::chrono::steady_clock::duration(nowTicks() - firedAt_.load());
     return std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count();
+}
+
+void openWithFaultAt(WindowDriver &driver, int point, pid_t victim)
+{
+    if (point == int(FaultPoint::VersionQuery)) {
+        FaultTrigger trigger(driver, FaultPoint::VersionQuery, victim);
+        driver.open();
+        QVERIFY(trigger.fired());
+        QCOMPARE(driver.logLines(), openedLog("Varnox", "Version 1.0.X"));
+        QVERIFY2(trigger.msSinceFault() < 1500,
+                 qPrintable(QString::number(trigger.msSinceFault())));
+    } else {
+        driver.open();
+        QCOMPARE(driver.logLines().size(), 3);
+    }
 }

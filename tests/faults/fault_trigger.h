@@ -52,3 +52,9 @@ private:
     std::thread killer_;
     std::atomic<std::chrono::steady_clock::rep> firedAt_{0};
 };
+
+// Presses "Open". When point is the version query, kills victim during it and
+// checks that the query, which cannot tell a dead instrument from a silent
+// one, ends in the fallback within 1.5 s of the kill; otherwise checks that
+// Open logged its three lines. Failures are recorded on the running test.
+void openWithFaultAt(WindowDriver &driver, int point, pid_t victim);

@@ -78,8 +78,6 @@ private slots:
     void reportFollowsRtMidiConvention();
     void sharedStateChecks();
     void sendHandsOverACopyAndRefusesOtherSizes();
-    void backendFollowsTheApi_data();
-    void backendFollowsTheApi();
     void apiWithoutStreamingCannotOpen();
 };
 
@@ -325,26 +323,6 @@ void TestStreamFraming::sendHandsOverACopyAndRefusesOtherSizes()
     QCOMPARE(e.getType(), RtMidiError::UNSPECIFIED);
     QVERIFY(backend.played.empty());
     QVERIFY(backend.isOpen());
-}
-
-void TestStreamFraming::backendFollowsTheApi_data()
-{
-    QTest::addColumn<int>("api");
-    QTest::addColumn<QString>("className");
-    QTest::newRow("jack") << int(RtMidi::UNIX_JACK) << "MidiOutJack";
-    QTest::newRow("alsa") << int(RtMidi::LINUX_ALSA) << "MidiOutAlsa";
-    QTest::newRow("dummy") << int(RtMidi::RTMIDI_DUMMY) << "StreamMidiOut";
-    QTest::newRow("core midi") << int(RtMidi::MACOSX_CORE) << "StreamMidiOut";
-}
-
-void TestStreamFraming::backendFollowsTheApi()
-{
-    QFETCH(int, api);
-    QFETCH(QString, className);
-    const auto backend = makeStreamBackend(static_cast<RtMidi::Api>(api));
-    QVERIFY(backend);
-    QCOMPARE(QString(backend->className()), className);
-    QVERIFY(!backend->isOpen());
 }
 
 void TestStreamFraming::apiWithoutStreamingCannotOpen()

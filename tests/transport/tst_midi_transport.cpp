@@ -84,7 +84,6 @@ private slots:
     void prefersJackWithPortsWhenAlsaIsMissing();
     void inputUsesItsClientName();
     void shortSysExArrivesWhole();
-    void metaObjectIsTheInterface();
 };
 
 // Probe results per candidate: -1 cannot be created, 0 no ports, 1 ports, 2 an
@@ -238,18 +237,6 @@ void TestMidiTransport::shortSysExArrivesWhole()
     midi.midiIn.cancelCallback();
     midi.midiIn.closePort();
     QCOMPARE(received.messages(), sent);
-}
-
-void TestMidiTransport::metaObjectIsTheInterface()
-{
-    const QMetaObject &meta = Midi::staticMetaObject;
-    QCOMPARE(meta.className(), "Midi");
-    QCOMPARE(meta.methodCount() - meta.methodOffset(), 1);
-    const QMetaMethod signal = meta.method(meta.methodOffset());
-    QCOMPARE(signal.methodSignature(), QByteArray("MessageReceived(unsigned char*)"));
-    QCOMPARE(signal.methodType(), QMetaMethod::Signal);
-    QCOMPARE(signal.access(), QMetaMethod::Public);
-    QCOMPARE(signal.returnType(), int(QMetaType::Int));
 }
 
 QTEST_GUILESS_MAIN(TestMidiTransport)
