@@ -43,10 +43,8 @@ bool FirmwareTransfer::sendBlocks()
     // Driven by the bytes left in the file; the count decides the length of
     // the last block and that no pause follows it.
     while (firmwareFile.bytesAvailable() > 0) {
-        if (blockNumber > blockCount_) {
-            window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
-            return false;
-        }
+        if (blockNumber > blockCount_)
+            return reportFileChanged();
         const qint64 wanted = (blockNumber == blockCount_ && remainder != 0)
                                   ? remainder
                                   : static_cast<qint64>(kBlockDataSize);
@@ -75,20 +73,19 @@ bool FirmwareTransfer::sendBlocks()
         }
         ++blockNumber;
     }
-    // A file cut short during the transfer ends the loop early: the
-    // instrument then lacks blocks, which is no finished update.
-    if (blockNumber - 1 != blockCount_) {
-        window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
-        return false;
-    }
-    // A file rewritten in place keeps its size and reads without error, yet
-    // the instrument got blocks of two images: only a file that still holds
-    // exactly what was sent makes a finished update.
-    if (!fileStillHoldsWhatWasSent()) {
-        window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
-        return false;
-    }
+    // A file cut short ends the loop early; one rewritten in place keeps its
+    // size and reads without error, yet the instrument got blocks of two
+    // images. Only a file that still holds exactly what was sent makes a
+    // finished update.
+    if (blockNumber - 1 != blockCount_ || !fileStillHoldsWhatWasSent())
+        return reportFileChanged();
     return true;
+}
+
+bool FirmwareTransfer::reportFileChanged()
+{
+    window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
+    return false;
 }
 
 bool FirmwareTransfer::fileStillHoldsWhatWasSent()

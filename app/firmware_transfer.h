@@ -28,6 +28,8 @@ private:
     bool sendBlocks();
     bool sendFirstBlockAndAwaitAcknowledgement();
     bool fileStillHoldsWhatWasSent();
+    // Logs that the file changed under the transfer; returns false (failed).
+    bool reportFileChanged();
     void send();
     void showProgress(unsigned int blockNumber);
 
