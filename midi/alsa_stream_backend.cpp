@@ -9,6 +9,7 @@ using namespace stream_framing;
 namespace {
 
 constexpr int kCompletionSlackMs = 2000;
+constexpr unsigned kStartLeadTicks = 2;
 // A unit is at most 524 bytes plus event heads; leave ample room.
 constexpr size_t kOutputBufferBytes = 16384;
 
@@ -63,8 +64,10 @@ void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portN
         snd_seq_queue_tempo_alloca(&tempo);
         snd_seq_queue_tempo_set_tempo(tempo, kTempoMicros);
         snd_seq_queue_tempo_set_ppq(tempo, static_cast<int>(kTicksPerQuarter));
-        ok = snd_seq_set_queue_tempo(seq_, queue_, tempo) == 0 &&
-             snd_seq_start_queue(seq_, queue_, nullptr) == 0 && snd_seq_drain_output(seq_) >= 0;
+        // The queue controls answer with what is left in the output buffer
+        // (a positive count) on success; only a negative result is an error.
+        ok = snd_seq_set_queue_tempo(seq_, queue_, tempo) >= 0 &&
+             snd_seq_start_queue(seq_, queue_, nullptr) >= 0 && snd_seq_drain_output(seq_) >= 0;
     }
     if (!ok) {
         release();
@@ -105,7 +108,12 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         report(StreamProblem::DestinationGone);
     if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
         report(StreamProblem::ServiceGone);
-    const unsigned now = snd_seq_queue_status_get_tick_time(status_);
+    // The current tick began up to 2 ms ago: an event due at it would leave at
+    // once, somewhere inside the tick, and the next one 5 ticks after the
+    // tick's start, less than 10 ms later. The first tick still wholly ahead,
+    // with one tick to spare for handing the events over, is the earliest
+    // moment at which a piece plays on the queue's own beat.
+    const unsigned now = snd_seq_queue_status_get_tick_time(status_) + kStartLeadTicks;
 
     uint32_t playTicks = 0;
     snd_seq_event_t event;

@@ -139,6 +139,10 @@ bool parseSimOptions(const std::vector<std::string> &args, SimOptions &options, 
             if (!noValue())
                 return false;
             options.noAck = true;
+        } else if (name == "--alsa") {
+            if (!noValue())
+                return false;
+            options.alsa = true;
         } else if (name == "--malformed-first") {
             if (!noValue())
                 return false;
@@ -156,9 +160,12 @@ const char *simUsage()
     return "usage: tarnwick-sim [--model Varnox|Solune] [--number N] [--version A.B.C]\n"
            "                    [--summary FILE.json] [--image FILE] [--no-version] [--no-ack]\n"
            "                    [--reply-id ID] [--delay-ms N] [--malformed-first]\n"
-           "                    [--exit-after-block K]\n"
+           "                    [--exit-after-block K] [--alsa]\n"
            "A simulated instrument on JACK: client \"<model> <number>\" with MIDI ports in and\n"
-           "out. Answers F0 id 15 F7 with F0 id 15 A B C F7 and acknowledges the first data\n"
+           "out; with --alsa on the ALSA sequencer instead: client \"<model> <number>\" with\n"
+           "the port \"<model> <number> MIDI 1\", as a USB instrument shows there, and piece\n"
+           "times in microseconds (sample_rate 1000000 in the summary). Answers F0 id 15 F7 with "
+           "F0 id 15 A B C F7 and acknowledges the first data\n"
            "block with F0 id 05 F7. Prints \"READY <client name>\" once active. The summary\n"
            "(JSON) is written on exit and on SIGUSR1; the image (N x 256 bytes) on exit.\n"
            "  --reply-id ID       put ID instead of the model's id into the replies\n"

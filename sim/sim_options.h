@@ -17,6 +17,7 @@ struct SimOptions
     int delayMs = 0;
     bool malformedFirst = false;
     unsigned exitAfterBlock = 0; // 0: never
+    bool alsa = false;           // on the ALSA sequencer instead of JACK
     bool help = false;
 
     std::string clientName() const { return model + " " + std::to_string(number); }
