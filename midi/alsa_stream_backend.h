@@ -13,9 +13,8 @@
 // tells the send that the unit has been delivered; announcements from the
 // system port tell it that the destination went away.
 //
-// The build and test machines have no sequencer (/dev/snd), so only the pure
-// parts (address parsing, event contents, loss announcements) are tested;
-// opening, queue timing and delivery have not been run.
+// The build and test machines have no sound hardware; the tests run this
+// backend on the kernel's sequencer inside a QEMU guest (scripts/guest-run).
 class AlsaStreamBackend final : public StreamBackend
 {
 public:
