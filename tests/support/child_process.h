@@ -35,6 +35,3 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
 };
-
-// Runs a command to its end and returns what it printed on stdout.
-std::string runAndCapture(const std::vector<std::string> &argv, int timeoutMs = 5000);

@@ -1,11 +1,15 @@
 #include "midi_system.h"
 
-#include "jack_server.h"
-
 #include <jack/jack.h>
 
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
 
 namespace {
 
@@ -15,29 +19,47 @@ namespace {
     std::exit(2);
 }
 
-// A private JACK server in synchronous mode: exact frame times, no lost events.
-// A client of the fixture's own cuts connections at once (a jack_disconnect
-// process would take tens of milliseconds to start).
+// A private jackd, dummy backend at 48 kHz, in synchronous mode: a client that
+// is late under load delays the cycle instead of losing its events, so frame
+// times stay exact. Server names come from a few fixed slots, each taken with a
+// file lock (JACK's registry keeps at most 8 names, and a server that died
+// uncleanly holds its name until one of the same name starts again). Every
+// JACK client of the process reaches it through JACK_DEFAULT_SERVER. A client
+// of the fixture's own cuts connections at once.
 class JackSystem final : public MidiSystem
 {
 public:
-    explicit JackSystem(unsigned period) : server_(period) {}
+    explicit JackSystem(unsigned period) : period_(period) {}
     ~JackSystem() override
     {
         instrument().stop();
-        closeClient();
+        stopServer(SIGTERM);
+        if (slotFd_ >= 0)
+            close(slotFd_);
     }
     MidiSystemKind kind() const override { return MidiSystemKind::Jack; }
     bool startServer() override
     {
-        if (!server_.start())
+        if (!takeSlot())
             return false;
-        client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
+        const std::string name = "tarnwick-test-" + std::to_string(slot_);
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        if (!server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
+                            "48000", "-p", std::to_string(period_)},
+                           "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
+            return false;
+        for (int tries = 0; tries < 250 && server_.isRunning() && !client_; ++tries) {
+            client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
+            if (!client_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
         return client_ != nullptr;
     }
     void stopServer(int signal) override
     {
-        closeClient(); // while the server can still take it back
+        if (client_) // while the server can still take it back
+            jack_client_close(client_);
+        client_ = nullptr;
         server_.stop(signal);
     }
     pid_t serverPid() const override { return server_.pid(); }
@@ -55,14 +77,32 @@ public:
     }
 
 private:
-    void closeClient()
+    // Waits up to 2 minutes for a free slot: other test processes, or a
+    // developer's parallel build, may hold them all.
+    bool takeSlot()
     {
-        if (client_)
-            jack_client_close(client_);
-        client_ = nullptr;
+        for (int wait = 0; slotFd_ < 0 && wait < 1200; ++wait) {
+            for (int slot = 0; slot < 4 && slotFd_ < 0; ++slot) {
+                const std::string lock =
+                    "/tmp/tarnwick-jack-slot-" + std::to_string(slot) + ".lock";
+                const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+                if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    slotFd_ = fd;
+                    slot_ = slot;
+                } else if (fd >= 0) {
+                    close(fd);
+                }
+            }
+            if (slotFd_ < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return slotFd_ >= 0;
     }
 
-    JackServer server_;
+    unsigned period_;
+    int slot_ = 0;
+    int slotFd_ = -1;
+    ChildProcess server_;
     jack_client_t *client_ = nullptr;
 };
 

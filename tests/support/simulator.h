@@ -43,7 +43,6 @@ public:
     // JACK client name and its ports as RtMidi and jack_connect name them.
     QString clientName() const { return clientName_; }
     QString inPort() const { return clientName_ + ":in"; }
-    QString outPort() const { return clientName_ + ":out"; }
     // Everything the simulator printed (stdout and stderr).
     QString log() const;
 
