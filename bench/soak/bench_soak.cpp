@@ -20,11 +20,14 @@
 #include "window_driver.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <malloc.h>
@@ -99,6 +102,25 @@ double slopePerUpload(const std::vector<Sample> &samples, std::size_t first, lon
 
 } // namespace
 
+// Asks the running simulator for a fresh summary (SIGUSR1) and waits up to 2 s
+// for it. The simulator writes to a temporary name and renames, so the file is
+// complete as soon as it exists.
+bool requestSummary(Simulator &sim)
+{
+    if (!sim.isRunning())
+        return false;
+    QFile::remove(sim.summaryPath());
+    ::kill(sim.pid(), SIGUSR1);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 2000) {
+        if (QFile::exists(sim.summaryPath()))
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
+}
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -147,7 +169,7 @@ int main(int argc, char **argv)
         const QString outcome = driver.logLines().value(driver.logLines().size() - 1);
 
         bool exact = false;
-        if (sim.requestSummary()) {
+        if (requestSummary(sim)) {
             QFile received(sim.imagePath());
             exact = received.open(QIODevice::ReadOnly) && received.readAll() == image &&
                     sim.summary().value(QStringLiteral("framing_errors")).toInt(-1) == 0;

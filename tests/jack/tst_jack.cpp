@@ -152,12 +152,9 @@ private slots:
         QTest::addColumn<QString>("fault");
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("boundMs");
-        const QString gone =
-            "MidiOutJack::sendStream: the MIDI destination is gone; the unit was not "
-            "played.";
-        const QString stopped =
-            "MidiOutJack::sendStream: the MIDI service has stopped; the unit was "
-            "not played.";
+        const QString prefix = "MidiOutJack::sendStream: the ";
+        const QString gone = prefix + "MIDI destination is gone; the unit was not played.";
+        const QString stopped = prefix + "MIDI service has stopped; the unit was not played.";
         const auto row = [](const char *name, MidiSystems systems) -> QTestData * {
             const MidiSystemKind here = MidiSystem::selected();
             if (systems & systemBit(here))
@@ -173,9 +170,8 @@ private slots:
         // without closing, so the send ends on its own bound (play time + 2 s).
         if (auto *r = row("instrument killed", kAllSystems))
             *r << "instrument"
-               << "MidiOutJack::sendStream: the unit was not reported played within 2110 ms; it "
-                  "may "
-                  "not have been played."
+               << prefix + "unit was not reported played within 2110 ms; it may not have been "
+                           "played."
                << 2500;
         if (auto *r = row("connection cut", kAllSystems))
             *r << "cut" << gone << 500;

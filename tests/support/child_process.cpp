@@ -23,8 +23,7 @@ std::vector<char *> cArgs(const std::vector<std::string> &args)
 }
 
 // In the child after fork: die with the parent, then exec.
-[[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd,
-                            const std::vector<std::string> &extraEnv)
+[[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     setpgid(0, 0);
@@ -33,8 +32,6 @@ std::vector<char *> cArgs(const std::vector<std::string> &args)
         dup2(outFd, STDERR_FILENO);
         close(outFd);
     }
-    for (const std::string &e : extraEnv)
-        putenv(const_cast<char *>(e.c_str()));
     std::vector<char *> args = cArgs(argv);
     execvp(args[0], args.data());
     _exit(127);
@@ -47,8 +44,7 @@ ChildProcess::~ChildProcess()
     stop();
 }
 
-bool ChildProcess::start(const std::vector<std::string> &argv, const std::string &logPath,
-                         const std::vector<std::string> &extraEnv)
+bool ChildProcess::start(const std::vector<std::string> &argv, const std::string &logPath)
 {
     if (argv.empty() || isRunning())
         return false;
@@ -61,7 +57,7 @@ bool ChildProcess::start(const std::vector<std::string> &argv, const std::string
     status_ = -1;
     pid_ = fork();
     if (pid_ == 0)
-        execChild(argv, outFd, extraEnv);
+        execChild(argv, outFd);
     if (outFd >= 0)
         close(outFd);
     return pid_ > 0;

@@ -62,7 +62,6 @@ public:
         client_ = nullptr;
         server_.stop(signal);
     }
-    pid_t serverPid() const override { return server_.pid(); }
     double spacingToleranceMicros() const override { return 0.0; }
     bool cutConnection() override
     {

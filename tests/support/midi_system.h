@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
-#include <sys/types.h>
 
 // The MIDI system the JACK and window tables run on, chosen at run time by
 // TARNWICK_TEST_MIDI:
@@ -20,7 +19,7 @@ enum class MidiSystemKind
 {
     Jack,
     PipeWire,
-    Alsa,
+    Alsa
 };
 
 // A set of systems, for a table row that only applies to some of them.
@@ -52,7 +51,6 @@ public:
     // Ends the server with SIGTERM (terminated) or SIGKILL (killed). Only for
     // systems in kServerSystems.
     virtual void stopServer(int signal) = 0;
-    virtual pid_t serverPid() const = 0;
 
     // Starts the instrument with tarnwick-sim's options (--model, --no-ack, ...)
     // and waits until it is ready.

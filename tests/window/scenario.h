@@ -7,17 +7,21 @@
 
 // One row of the window's scenario table: the instrument, the file chosen, a
 // fault and when it strikes, and what the user and the instrument must see.
+// Image: `size` bytes of varied data; UnicodePath: the same in a folder and
+// under a name with spaces and non-ASCII letters; Sparse: `size` zero bytes
+// not written out.
 enum class FileKind
 {
-    Image,       // `size` bytes of varied data
-    UnicodePath, // the same, in a folder and under a name with spaces and non-ASCII
+    Image,
+    UnicodePath,
     Directory,
     Unreadable,
     NamedPipe,
-    Sparse, // `size` bytes of zeros, without writing them
-    Cancelled,
+    Sparse,
+    Cancelled
 };
 
+// CloseWindow: a close request, as from the title bar.
 enum class Fault
 {
     None,
@@ -25,17 +29,20 @@ enum class Fault
     TerminateServer,
     KillServer,
     CutConnection,
-    CloseWindow, // a close request, as from the title bar
+    CloseWindow
 };
 
+// Idle: ports and file open, before Upload FW. VersionQuery: while Open polls
+// for the version reply. BeforeAck: block 1 played, the upload polling for its
+// acknowledgement. MidUnit: 50 ms into a block's pieces.
 enum class When
 {
     BeforeOpen,
-    Idle,         // ports and file open, before Upload FW
-    VersionQuery, // while Open polls for the version reply
-    BeforeAck,    // block 1 played, the upload polling for its acknowledgement
-    MidUnit,      // 50 ms into a block's pieces
-    BetweenBlocks,
+    Idle,
+    VersionQuery,
+    BeforeAck,
+    MidUnit,
+    BetweenBlocks
 };
 
 constexpr int kWholeImage = -1; // the instrument holds the image byte-exact
