@@ -113,9 +113,14 @@ void FirmwareTransfer::send()
     midi.midiOut.sendStream(message_.data(), message_.size());
 }
 
+int progressPercent(unsigned blockNumber, unsigned blockCount)
+{
+    // The product stays in float: in double, block 29 of 100 would show 28.
+    const float fraction = static_cast<float>(blockNumber) / static_cast<float>(blockCount);
+    return static_cast<int>(fraction * 100.0f);
+}
+
 void FirmwareTransfer::showProgress(unsigned int blockNumber)
 {
-    // Single-precision quotient, truncated: block 53 of 100 shows 52.
-    const float fraction = static_cast<float>(blockNumber) / static_cast<float>(blockCount_);
-    ui_.progressBar->setValue(static_cast<int>(fraction * 100.0));
+    ui_.progressBar->setValue(progressPercent(blockNumber, blockCount_));
 }

@@ -6,6 +6,11 @@
 #include <QtGlobal>
 
 class MainWindow;
+
+// The progress bar's value before block blockNumber of blockCount is sent: the
+// quotient in single precision times 100, truncated (block 53 of 100 shows 52).
+int progressPercent(unsigned blockNumber, unsigned blockCount);
+
 namespace Ui {
 class MainWindow;
 }

@@ -14,17 +14,20 @@
 //
 // Run: build/bench/soak/bench_soak [--clear-log] [uploads] [blocks]
 //      (default: 50 uploads of 16 blocks)
-#include "jack_server.h"
+#include "midi_system.h"
 #include "simulator.h"
 #include "ui_mainwindow.h"
 #include "window_driver.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QThread>
 
+#include <csignal>
 #include <cstdio>
 #include <dirent.h>
 #include <malloc.h>
@@ -99,6 +102,25 @@ double slopePerUpload(const std::vector<Sample> &samples, std::size_t first, lon
 
 } // namespace
 
+// Asks the running simulator for a fresh summary (SIGUSR1) and waits up to 2 s
+// for it. The simulator writes to a temporary name and renames, so the file is
+// complete as soon as it exists.
+bool requestSummary(Simulator &sim)
+{
+    if (!sim.isRunning())
+        return false;
+    QFile::remove(sim.summaryPath());
+    ::kill(sim.pid(), SIGUSR1);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 2000) {
+        if (QFile::exists(sim.summaryPath()))
+            return true;
+        QThread::msleep(5);
+    }
+    return false;
+}
+
 int main(int argc, char **argv)
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
@@ -112,8 +134,8 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    JackServer server;
-    if (!server.start()) {
+    auto system = MidiSystem::create();
+    if (!system->startServer()) {
         std::fprintf(stderr, "no private JACK server could be started\n");
         return 1;
     }
@@ -125,8 +147,7 @@ int main(int argc, char **argv)
     QTemporaryDir dir;
     WindowDriver driver;
     std::printf("%u uploads of %u blocks%s, JACK dummy backend %u Hz, period %u frames\n", uploads,
-                blocks, clearLog ? ", log pane cleared after each" : "", server.sampleRate(),
-                server.periodFrames());
+                blocks, clearLog ? ", log pane cleared after each" : "", 48000u, 128u);
     std::printf("upload  outcome          image       RSS KiB  heap KiB  fds\n");
 
     std::vector<Sample> samples;
@@ -148,7 +169,7 @@ int main(int argc, char **argv)
         const QString outcome = driver.logLines().value(driver.logLines().size() - 1);
 
         bool exact = false;
-        if (sim.requestSummary()) {
+        if (requestSummary(sim)) {
             QFile received(sim.imagePath());
             exact = received.open(QIODevice::ReadOnly) && received.readAll() == image &&
                     sim.summary().value(QStringLiteral("framing_errors")).toInt(-1) == 0;

@@ -8,7 +8,7 @@
 // Usage: bench_stream_jack [units per period, default 200]
 #include "allocation_counter.h"
 #include "jack_midi_recorder.h"
-#include "jack_server.h"
+#include "midi_system.h"
 #include "stream_midi_out.h"
 
 #include <algorithm>
@@ -51,8 +51,8 @@ std::vector<unsigned char> blockUnit(unsigned seed)
 
 bool runPeriod(unsigned period, int units)
 {
-    JackServer server(period);
-    if (!server.start()) {
+    auto system = MidiSystem::create(period);
+    if (!system->startServer()) {
         std::printf("period %u: server did not start\n", period);
         return false;
     }

@@ -23,8 +23,7 @@ std::vector<char *> cArgs(const std::vector<std::string> &args)
 }
 
 // In the child after fork: die with the parent, then exec.
-[[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd,
-                            const std::vector<std::string> &extraEnv)
+[[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd)
 {
     prctl(PR_SET_PDEATHSIG, SIGKILL);
     setpgid(0, 0);
@@ -33,8 +32,6 @@ std::vector<char *> cArgs(const std::vector<std::string> &args)
         dup2(outFd, STDERR_FILENO);
         close(outFd);
     }
-    for (const std::string &e : extraEnv)
-        putenv(const_cast<char *>(e.c_str()));
     std::vector<char *> args = cArgs(argv);
     execvp(args[0], args.data());
     _exit(127);
@@ -47,8 +44,7 @@ ChildProcess::~ChildProcess()
     stop();
 }
 
-bool ChildProcess::start(const std::vector<std::string> &argv, const std::string &logPath,
-                         const std::vector<std::string> &extraEnv)
+bool ChildProcess::start(const std::vector<std::string> &argv, const std::string &logPath)
 {
     if (argv.empty() || isRunning())
         return false;
@@ -61,7 +57,7 @@ bool ChildProcess::start(const std::vector<std::string> &argv, const std::string
     status_ = -1;
     pid_ = fork();
     if (pid_ == 0)
-        execChild(argv, outFd, extraEnv);
+        execChild(argv, outFd);
     if (outFd >= 0)
         close(outFd);
     return pid_ > 0;
@@ -101,42 +97,4 @@ int ChildProcess::stop(int signal, int timeoutMs)
 bool ChildProcess::isRunning()
 {
     return pid_ > 0 && !waitForExit(0);
-}
-
-std::string runAndCapture(const std::vector<std::string> &argv, int timeoutMs)
-{
-    int fds[2];
-    if (argv.empty() || pipe2(fds, O_CLOEXEC) != 0)
-        return {};
-    const pid_t pid = fork();
-    if (pid == 0) {
-        const int out = dup(fds[1]);
-        execChild(argv, out, {});
-    }
-    close(fds[1]);
-    std::string output;
-    fcntl(fds[0], F_SETFL, O_NONBLOCK);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        char buf[4096];
-        const ssize_t n = read(fds[0], buf, sizeof buf);
-        if (n > 0) {
-            output.append(buf, static_cast<size_t>(n));
-            continue;
-        }
-        if (n == 0 || std::chrono::steady_clock::now() >= deadline)
-            break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    close(fds[0]);
-    int status = 0;
-    while (waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() >= deadline) {
-            kill(pid, SIGKILL);
-            waitpid(pid, &status, 0);
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return output;
 }

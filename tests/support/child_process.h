@@ -14,10 +14,9 @@ public:
     ChildProcess(const ChildProcess &) = delete;
     ChildProcess &operator=(const ChildProcess &) = delete;
 
-    // Starts argv[0] (looked up in PATH) with extra environment entries
-    // ("NAME=value"). stdout and stderr go to logPath when it is not empty.
-    bool start(const std::vector<std::string> &argv, const std::string &logPath = {},
-               const std::vector<std::string> &extraEnv = {});
+    // Starts argv[0] (looked up in PATH); stdout and stderr go to logPath
+    // when it is not empty.
+    bool start(const std::vector<std::string> &argv, const std::string &logPath = {});
 
     // Sends the signal and waits up to timeoutMs for the exit; SIGKILL after that.
     // Returns the exit status as from waitpid, or -1 when nothing was running.
@@ -35,6 +34,3 @@ private:
     pid_t pid_ = -1;
     int status_ = -1;
 };
-
-// Runs a command to its end and returns what it printed on stdout.
-std::string runAndCapture(const std::vector<std::string> &argv, int timeoutMs = 5000);

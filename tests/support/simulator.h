@@ -10,9 +10,8 @@
 // The simulated instrument (tarnwick-sim) run as a child of the test, on the
 // JACK server the test started (JACK_DEFAULT_SERVER is inherited).
 //
-// start() adds --summary and --image in a private temporary folder unless the
-// arguments name their own, and waits for the "READY <client name>" line.
-// stop() ends it with SIGTERM, after which summary() holds everything it saw.
+// start() adds --summary and --image in a private temporary folder and waits for the "READY <client
+// name>" line. stop() ends it with SIGTERM, after which summary() holds everything it saw.
 class Simulator
 {
 public:
@@ -33,8 +32,6 @@ public:
     int exitStatus() const { return process_.exitStatus(); }
     pid_t pid() const { return process_.pid(); }
 
-    // Asks the running simulator for a fresh summary (SIGUSR1) and waits for it.
-    bool requestSummary(int timeoutMs = 2000);
     // The last summary written (empty object when none could be read).
     QJsonObject summary() const;
 
@@ -43,13 +40,8 @@ public:
     // JACK client name and its ports as RtMidi and jack_connect name them.
     QString clientName() const { return clientName_; }
     QString inPort() const { return clientName_ + ":in"; }
-    QString outPort() const { return clientName_ + ":out"; }
     // Everything the simulator printed (stdout and stderr).
     QString log() const;
-
-    // $TARNWICK_BUILD_DIR/sim/tarnwick-sim, else the one this build made (so a
-    // test also runs outside CTest), else tarnwick-sim from PATH.
-    static QString executable();
 
 private:
     QTemporaryDir dir_;

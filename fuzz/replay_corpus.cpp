@@ -1,0 +1,29 @@
+// Feeds every file of a fuzz target's committed corpus to its entry point once,
+// so the ordinary and the sanitizer builds run the same inputs as CTest tests.
+// Usage: replay_<target> CORPUS_DIR. A broken property aborts (exit != 0).
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <vector>
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size);
+
+int main(int argc, char **argv)
+{
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: %s CORPUS_DIR\n", argv[0]);
+        return 2;
+    }
+    int inputs = 0;
+    for (const auto &entry : std::filesystem::directory_iterator(argv[1])) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        const std::vector<char> bytes{std::istreambuf_iterator<char>(in), {}};
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(bytes.data()), bytes.size());
+        ++inputs;
+    }
+    std::printf("%d inputs replayed from %s\n", inputs, argv[1]);
+    return inputs > 0 ? 0 : 1;
+}

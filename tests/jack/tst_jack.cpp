@@ -1,0 +1,252 @@
+// The streaming port on a real MIDI system: what an independent witness
+// (jack_midi_dump -a) receives, bytes and frame times, at three periods; that
+// sends allocate nothing; how a send ends when the server or the instrument
+// goes away under it; and the simulated instrument's exit codes.
+#include "allocation_counter.h"
+#include "midi_system.h"
+#include "stream_midi_out.h"
+
+#include <QtTest>
+
+#include <chrono>
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Unit = std::vector<unsigned char>;
+
+long long msSince(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+// A data block message: F0, 519 7-bit bytes that differ with seed, F7, 0, 0, 0.
+Unit blockUnit(unsigned seed)
+{
+    Unit u(524, 0);
+    u[0] = 0xF0;
+    for (size_t i = 1; i < 520; ++i)
+        u[i] = static_cast<unsigned char>((i * 7 + seed * 13) & 0x7F);
+    u[520] = 0xF7;
+    return u;
+}
+const Unit kRequest = {0xF0, 0x03, 0x15, 0xF7};
+
+// Opens the port on the output named `name` (waiting for it to appear).
+bool openOn(StreamMidiOut &out, const std::string &name)
+{
+    for (int wait = 0; wait < 300; ++wait) {
+        for (unsigned i = 0; i < out.getPortCount(); ++i) {
+            if (out.getPortName(i) == name) {
+                out.openStreamPort(i);
+                return out.isPortOpen();
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+struct Dumped
+{
+    long long frame;
+    Unit bytes;
+};
+
+std::vector<Dumped> readDump(const std::string &path)
+{
+    std::ifstream in(path);
+    const std::regex line(R"(^\s*(\d+):((?: [0-9a-f]{2})+)\s*$)");
+    std::vector<Dumped> events;
+    for (std::string text; std::getline(in, text);) {
+        std::smatch m;
+        if (!std::regex_match(text, m, line))
+            continue;
+        Dumped d{std::stoll(m[1]), {}};
+        std::istringstream hex(m[2]);
+        for (unsigned b; hex >> std::hex >> b;)
+            d.bytes.push_back(static_cast<unsigned char>(b));
+        events.push_back(d);
+    }
+    return events;
+}
+
+} // namespace
+
+class TestJack : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void witness_data()
+    {
+        QTest::addColumn<unsigned>("period");
+        for (unsigned period : {64u, 128u, 256u})
+            QTest::addRow("period %u", period) << period;
+    }
+    void witness()
+    {
+        QFETCH(unsigned, period);
+        auto system = MidiSystem::create(period);
+        QVERIFY(system->startServer());
+        const std::string log =
+            QDir::temp().filePath("tarnwick-dump-%1.txt").arg(getpid()).toStdString();
+        ChildProcess dump;
+        QVERIFY(dump.start({"jack_midi_dump", "-a"}, log));
+        StreamMidiOut out(RtMidi::UNIX_JACK);
+        QVERIFY(openOn(out, "midi-monitor:input"));
+
+        const Unit a = blockUnit(1), b = blockUnit(2), c = blockUnit(3);
+        out.sendStream(kRequest.data(), kRequest.size()); // also the warm-up
+        static std::vector<int> *volatile sink = nullptr;
+        startCountingAllocations();
+        sink = new std::vector<int>(1); // the counter counts: the vector and its element
+        QCOMPARE(stopCountingAllocations(), 2L);
+        delete sink;
+
+        startCountingAllocations();
+        auto started = Clock::now();
+        out.sendStream(a.data(), a.size());
+        const long long playedAMs = msSince(started);
+        out.sendStream(b.data(), b.size());
+        const long allocations = stopCountingAllocations();
+        const auto bReturned = Clock::now();
+        std::this_thread::sleep_for(std::chrono::milliseconds(40)); // idle
+        const long long idleMs = msSince(bReturned);
+        out.sendStream(c.data(), c.size());
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        out.closePort();
+        dump.stop(SIGINT);
+
+        QCOMPARE(allocations, 0L);
+        QVERIFY2(playedAMs >= 100, qPrintable(QString::number(playedAMs))); // 10 gaps of 10 ms
+        const std::vector<Dumped> seen = readDump(log);
+        std::remove(log.c_str());
+        QCOMPARE(seen.size(), size_t(1 + 3 * 11));
+        QVERIFY(seen[0].bytes == kRequest);
+        for (size_t u = 0; u < 3; ++u) {
+            const Unit &unit = u == 0 ? a : u == 1 ? b : c;
+            for (size_t k = 0; k < 11; ++k) {
+                const Dumped &d = seen[1 + u * 11 + k];
+                QVERIFY2(d.bytes == Unit(unit.begin() + long(48 * k),
+                                         unit.begin() + long(std::min<size_t>(48 * k + 48, 524))),
+                         qPrintable(QString("unit %1 piece %2").arg(u).arg(k)));
+                if (k > 0 || u == 1) // block b follows block a at once: 10 ms too
+                    QCOMPARE(d.frame - seen[u * 11 + k].frame, 480LL);
+            }
+        }
+        // After the idle gap the next unit starts at once, not 10 ms late.
+        const long long gap = seen[23].frame - seen[22].frame;
+        const long long lateFrames = gap - idleMs * 48;
+        qInfo("idle gap %lld frames for %lld ms idle: %lld frames beyond it", gap, idleMs,
+              lateFrames);
+        QVERIFY2(gap >= 480 && lateFrames < 480, qPrintable(QString::number(lateFrames)));
+    }
+    void loss_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("boundMs");
+        const QString prefix = "MidiOutJack::sendStream: the ";
+        const QString gone = prefix + "MIDI destination is gone; the unit was not played.";
+        const QString stopped = prefix + "MIDI service has stopped; the unit was not played.";
+        const auto row = [](const char *name, MidiSystems systems) -> QTestData * {
+            const MidiSystemKind here = MidiSystem::selected();
+            if (systems & systemBit(here))
+                return &QTest::newRow(name);
+            qInfo("row \"%s\" does not apply to %s", name, MidiSystem::name(here));
+            return nullptr;
+        };
+        if (auto *r = row("server terminated", kServerSystems))
+            *r << "term" << stopped << 500;
+        if (auto *r = row("server killed", kServerSystems))
+            *r << "kill" << stopped << 500;
+        // A synchronous jackd stops its cycles for seconds after a client dies
+        // without closing, so the send ends on its own bound (play time + 2 s).
+        if (auto *r = row("instrument killed", kAllSystems))
+            *r << "instrument"
+               << prefix + "unit was not reported played within 2110 ms; it may not have been "
+                           "played."
+               << 2500;
+        if (auto *r = row("connection cut", kAllSystems))
+            *r << "cut" << gone << 500;
+    }
+    void loss()
+    {
+        QFETCH(QString, fault);
+        auto system = MidiSystem::create();
+        QVERIFY(system->startServer());
+        QVERIFY(system->startInstrument());
+        StreamMidiOut out(RtMidi::UNIX_JACK);
+        QVERIFY(openOn(out, system->instrument().inPort().toStdString()));
+        out.sendStream(kRequest.data(), kRequest.size());
+
+        // The fault strikes 35 ms into the third block.
+        std::thread striker;
+        bool cut = true;
+        QString error = "no error";
+        Clock::time_point struck;
+        try {
+            for (unsigned n = 0; n < 5; ++n) {
+                const Unit u = blockUnit(n);
+                if (n == 2)
+                    striker = std::thread([&] {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(35));
+                        struck = Clock::now();
+                        if (fault == "term" || fault == "kill")
+                            system->stopServer(fault == "term" ? SIGTERM : SIGKILL);
+                        else if (fault == "instrument")
+                            system->killInstrument();
+                        else
+                            cut = system->cutConnection();
+                    });
+                out.sendStream(u.data(), u.size());
+            }
+        } catch (const RtMidiError &e) {
+            QCOMPARE(e.getType(), RtMidiError::DRIVER_ERROR);
+            error = QString::fromStdString(e.getMessage());
+        }
+        const long long stallMs = msSince(struck);
+        striker.join();
+        QVERIFY(cut);
+        QTEST(error, "text");
+        QFETCH(int, boundMs);
+        qInfo("stall %lld ms", stallMs);
+        QVERIFY2(stallMs < boundMs, qPrintable(QString::number(stallMs)));
+        QVERIFY(out.isPortOpen());
+        out.closePort();
+        QVERIFY(!out.isPortOpen());
+
+        if (fault == "term" || fault == "kill") { // the instrument notices too
+            Simulator &sim = system->instrument();
+            QVERIFY(sim.waitForExit(3000));
+            QCOMPARE(WEXITSTATUS(sim.exitStatus()), 4);
+            QCOMPARE(sim.summary()["exit_reason"].toString(), QString("server gone"));
+            Simulator late; // and none starts without a server
+            QVERIFY(!late.start());
+            QCOMPARE(WEXITSTATUS(late.exitStatus()), 3);
+        }
+    }
+    void simulatorExitCodes()
+    {
+        auto system = MidiSystem::create();
+        QVERIFY(system->startServer());
+        Simulator bad;
+        QVERIFY(!bad.start({"--no-such-option"}));
+        QCOMPARE(WEXITSTATUS(bad.exitStatus()), 2);
+        QVERIFY(system->startInstrument({"--model", "Solune", "--number", "2"}));
+        Simulator &sim = system->instrument();
+        QCOMPARE(sim.clientName(), QString("Solune 2"));
+        QCOMPARE(sim.stop(), 0);
+        QCOMPARE(sim.summary()["exit_reason"].toString(), QString("SIGTERM"));
+        QCOMPARE(sim.summary()["device_id"].toInt(), 2);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestJack)
+#include "tst_jack.moc"

@@ -1,0 +1,236 @@
+#include "midi_system.h"
+
+#include <jack/jack.h>
+#ifdef TARNWICK_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
+
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+[[noreturn]] void giveUp(const QString &why)
+{
+    std::fprintf(stderr, "midi system: %s\n", qPrintable(why));
+    std::exit(2);
+}
+
+// A private jackd, dummy backend at 48 kHz, in synchronous mode: a client that
+// is late under load delays the cycle instead of losing its events, so frame
+// times stay exact. Server names come from a few fixed slots, each taken with a
+// file lock (JACK's registry keeps at most 8 names, and a server that died
+// uncleanly holds its name until one of the same name starts again). Every
+// JACK client of the process reaches it through JACK_DEFAULT_SERVER. A client
+// of the fixture's own cuts connections at once.
+//
+// On PipeWire the same JACK clients run through PipeWire's libjack (the test
+// runs under pw-jack, and its children inherit that), on a daemon of the
+// fixture's own: a private XDG_RUNTIME_DIR, the graph on PipeWire's dummy
+// driver at 48 kHz with a quantum of the period (PIPEWIRE_QUANTUM).
+class JackSystem final : public MidiSystem
+{
+public:
+    JackSystem(unsigned period, MidiSystemKind kind) : period_(period), kind_(kind)
+    {
+        if (kind_ == MidiSystemKind::PipeWire &&
+            !qgetenv("LD_LIBRARY_PATH").contains("pipewire-0.3/jack"))
+            giveUp("the pipewire fixture needs PipeWire's libjack: run the test under pw-jack");
+    }
+    ~JackSystem() override
+    {
+        instrument().stop();
+        stopServer(SIGTERM);
+        if (slotFd_ >= 0)
+            close(slotFd_);
+    }
+    MidiSystemKind kind() const override { return kind_; }
+    bool startServer() override
+    {
+        if (kind_ == MidiSystemKind::PipeWire ? !startPipeWire() : !startJackd())
+            return false;
+        for (int tries = 0; tries < 250 && server_.isRunning() && !client_; ++tries) {
+            client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
+            if (!client_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return client_ != nullptr;
+    }
+    void stopServer(int signal) override
+    {
+        if (client_) // while the server can still take it back
+            jack_client_close(client_);
+        client_ = nullptr;
+        server_.stop(signal);
+    }
+    double spacingToleranceMicros() const override { return 0.0; }
+    bool cutConnection() override
+    {
+        const std::string in = instrument().inPort().toStdString();
+        jack_port_t *port = client_ ? jack_port_by_name(client_, in.c_str()) : nullptr;
+        const char **from = port ? jack_port_get_all_connections(client_, port) : nullptr;
+        bool cut = from != nullptr;
+        for (const char **f = from; f && *f; ++f)
+            cut = jack_disconnect(client_, *f, in.c_str()) == 0 && cut;
+        jack_free(from);
+        return cut;
+    }
+
+private:
+    bool startJackd()
+    {
+        if (!takeSlot())
+            return false;
+        const std::string name = "tarnwick-test-" + std::to_string(slot_);
+        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+        return server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
+                              "48000", "-p", std::to_string(period_)},
+                             "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log");
+    }
+
+    bool startPipeWire()
+    {
+        if (!runtime_.isValid() ||
+            !QFile::setPermissions(runtime_.path(),
+                                   QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
+            return false;
+        setenv("XDG_RUNTIME_DIR", qPrintable(runtime_.path()), 1);
+        setenv("PIPEWIRE_QUANTUM", qPrintable(QString("%1/48000").arg(period_)), 1);
+        return server_.start({"pipewire"}, runtime_.filePath("pipewire.log").toStdString());
+    }
+
+    // Waits up to 2 minutes for a free slot: other test processes, or a
+    // developer's parallel build, may hold them all.
+    bool takeSlot()
+    {
+        for (int wait = 0; slotFd_ < 0 && wait < 1200; ++wait) {
+            for (int slot = 0; slot < 4 && slotFd_ < 0; ++slot) {
+                const std::string lock =
+                    "/tmp/tarnwick-jack-slot-" + std::to_string(slot) + ".lock";
+                const int fd = open(lock.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+                if (fd >= 0 && flock(fd, LOCK_EX | LOCK_NB) == 0) {
+                    slotFd_ = fd;
+                    slot_ = slot;
+                } else if (fd >= 0) {
+                    close(fd);
+                }
+            }
+            if (slotFd_ < 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return slotFd_ >= 0;
+    }
+
+    unsigned period_;
+    MidiSystemKind kind_;
+    QTemporaryDir runtime_; // PipeWire's
+    int slot_ = 0;
+    int slotFd_ = -1;
+    ChildProcess server_;
+    jack_client_t *client_ = nullptr;
+};
+
+#ifdef TARNWICK_HAVE_ALSA
+// The kernel's sequencer, inside the guest (scripts/guest-run): no server; the
+// instrument is tarnwick-sim --alsa, whose clock is the real time at which the
+// sequencer delivered each event, in microseconds. The emulated machine's
+// timer interrupts, which pace the queue, put that within about 0.1 ms.
+class AlsaSystem final : public MidiSystem
+{
+public:
+    AlsaSystem()
+    {
+        if (!QFile::exists(QStringLiteral("/dev/snd/seq")))
+            giveUp("no ALSA sequencer here: the alsa fixture runs inside the guest "
+                   "(scripts/guest-run)");
+    }
+    ~AlsaSystem() override { instrument().stop(); }
+    MidiSystemKind kind() const override { return MidiSystemKind::Alsa; }
+    bool startServer() override { return true; }
+    void stopServer(int) override { giveUp("the sequencer is the kernel's: it cannot be stopped"); }
+    double spacingToleranceMicros() const override { return 100.0; }
+    // Removes every subscription into the instrument's port, as aconnect -d would.
+    bool cutConnection() override
+    {
+        snd_seq_t *seq = nullptr;
+        if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
+            return false;
+        snd_seq_addr_t into;
+        const std::string port = instrument().clientName().toStdString() + ":0";
+        std::vector<snd_seq_addr_t> senders;
+        snd_seq_query_subscribe_t *query;
+        snd_seq_query_subscribe_alloca(&query);
+        if (snd_seq_parse_address(seq, &into, port.c_str()) == 0) {
+            snd_seq_query_subscribe_set_root(query, &into);
+            snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_WRITE);
+            snd_seq_query_subscribe_set_index(query, 0);
+            while (snd_seq_query_port_subscribers(seq, query) >= 0) {
+                senders.push_back(*snd_seq_query_subscribe_get_addr(query));
+                snd_seq_query_subscribe_set_index(query,
+                                                  snd_seq_query_subscribe_get_index(query) + 1);
+            }
+        }
+        bool cut = !senders.empty();
+        for (const snd_seq_addr_t &from : senders) {
+            snd_seq_port_subscribe_t *subscription;
+            snd_seq_port_subscribe_alloca(&subscription);
+            snd_seq_port_subscribe_set_sender(subscription, &from);
+            snd_seq_port_subscribe_set_dest(subscription, &into);
+            cut = snd_seq_unsubscribe_port(seq, subscription) == 0 && cut;
+        }
+        snd_seq_close(seq);
+        return cut;
+    }
+
+protected:
+    QStringList instrumentMode() const override { return {"--alsa"}; }
+};
+#endif
+
+} // namespace
+
+MidiSystemKind MidiSystem::selected()
+{
+    const QByteArray name = qgetenv("TARNWICK_TEST_MIDI");
+    if (name.isEmpty() || name == "jack")
+        return MidiSystemKind::Jack;
+    if (name == "pipewire")
+        return MidiSystemKind::PipeWire;
+    if (name == "alsa")
+        return MidiSystemKind::Alsa;
+    giveUp("TARNWICK_TEST_MIDI=" + QString(name) + " is not one of jack, pipewire, alsa");
+}
+
+const char *MidiSystem::name(MidiSystemKind kind)
+{
+    return kind == MidiSystemKind::Jack       ? "jack"
+           : kind == MidiSystemKind::PipeWire ? "pipewire"
+                                              : "alsa";
+}
+
+std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)
+{
+    const MidiSystemKind kind = selected();
+    if (kind != MidiSystemKind::Alsa)
+        return std::make_unique<JackSystem>(periodFrames, kind);
+#ifdef TARNWICK_HAVE_ALSA
+    return std::make_unique<AlsaSystem>();
+#else
+    giveUp("this build has no ALSA support");
+#endif
+}
+
+bool MidiSystem::startInstrument(const QStringList &options)
+{
+    return instrument_.start(instrumentMode() + options);
+}

@@ -1,0 +1,148 @@
+// The window driven through its buttons against the simulated instrument: one
+// row per scenario (see scenario.h). Rows whose fault ends the MIDI server or
+// closes the window run in their own process: CTest runs "isolated:<row>" once
+// per row of TARNWICK_ISOLATED_ROWS, and every other row in one "scenario" run.
+#include "scenario.h"
+
+#include <QtTest>
+
+Q_DECLARE_METATYPE(const Scenario *)
+
+namespace {
+
+const QString kGone = "MidiOutJack::sendStream: the MIDI destination is gone; the unit was not "
+                      "played.";
+const QString kStopped = "MidiOutJack::sendStream: the MIDI service has stopped; the unit was not "
+                         "played.";
+// A synchronous jackd stops its cycles for seconds after a client dies
+// without closing: the send ends on its own bound (play time + 2 s).
+const QString kNotPlayed = "MidiOutJack::sendStream: the unit was not reported played within "
+                           "2110 ms; it may not have been played.";
+const QStringList kFinished = {"Prepare for update", "Updating", "Update finished"};
+const QStringList kOpened = {"Opened input port Varnox", "Opened output port Varnox",
+                             "Firmware version 2.1.7"};
+// Before each of 20 blocks, then 0 at the end.
+const QList<int> k20 = {5,  10, 15, 20, 25, 30, 35, 40, 45,  50, 55,
+                        60, 65, 70, 75, 80, 85, 90, 95, 100, 0};
+constexpr qint64 k20Blocks = 19 * 256 + 156;
+const QStringList kNoVersion = {"--no-version"};
+const QStringList kLateAck = {"--delay-ms", "4000"};
+
+// clang-format off
+const Scenario kRows[] = {
+    // name, systems, own process, simulator options, file, size, fault, when, on change,
+    // last log lines, boxes, progress, blocks held, stall min and max ms
+    {"empty image", kAllSystems, false, {}, FileKind::Image, 0, Fault::None, When::Idle, 0,
+     {"Prepare for update", "Update finished"}, {}, {}, kWholeImage, 0, 500},
+    {"one byte", kAllSystems, false, {}, FileKind::Image, 1, Fault::None, When::Idle, 0,
+     kFinished, {}, {100, 0}, kWholeImage, 250, 1500},
+    {"257 bytes", kAllSystems, false, {}, FileKind::Image, 257, Fault::None, When::Idle, 0,
+     kFinished, {}, {50, 100, 0}, kWholeImage, 350, 1500},
+    {"20 blocks", kAllSystems, false, {}, FileKind::Image, k20Blocks, Fault::None, When::Idle, 0,
+     kFinished, {}, k20, kWholeImage, 2500, 6000},
+    {"Solune", kAllSystems, false, {"--model", "Solune", "--number", "2"}, FileKind::Image, 768,
+     Fault::None, When::Idle, 0, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 2000},
+    {"unicode path", kAllSystems, false, {}, FileKind::UnicodePath, 300, Fault::None, When::Idle, 0,
+     kFinished, {}, {50, 100, 0}, kWholeImage, 350, 1500},
+    {"directory", kAllSystems, false, {}, FileKind::Directory, 0, Fault::None, When::Idle, 0,
+     kOpened, {"Error: Open file!"}, {}, 0, 0, 1000},
+    {"unreadable", kAllSystems, false, {}, FileKind::Unreadable, 600, Fault::None, When::Idle, 0,
+     kOpened, {"Error: Open file!"}, {}, 0, 0, 1000},
+    {"named pipe", kAllSystems, false, {}, FileKind::NamedPipe, 0, Fault::None, When::Idle, 0,
+     kOpened, {"Error: Open file!"}, {}, 0, 0, 1000},
+    {"cancelled", kAllSystems, false, {}, FileKind::Cancelled, 0, Fault::None, When::Idle, 0,
+     kOpened, {"Error: Open file!"}, {}, 0, 0, 1000},
+    {"too large", kAllSystems, false, {}, FileKind::Sparse, 4194049, Fault::None, When::Idle, 0,
+     kOpened, {"Error: Firmware file too large!"}, {}, 0, 0, 1000},
+    // The largest image is accepted and numbered 1 of 16383; the instrument
+    // leaves after block 1 so that the suite does not send the other 16382.
+    {"largest", kAllSystems, false, {"--exit-after-block", "1"}, FileKind::Sparse, 4194048,
+     Fault::None, When::Idle, 0, {"Updating", kGone, "Update failed"}, {}, {}, 1, 250, 1500},
+    {"no acknowledgement", kAllSystems, false, {"--no-ack"}, FileKind::Image, 1000, Fault::None,
+     When::Idle, 0, {"Prepare for update", "Update failed"}, {}, {25, 0}, 1, 4900, 6500},
+    {"instrument leaves between blocks", kAllSystems, false, {"--exit-after-block", "3"},
+     FileKind::Image, k20Blocks, Fault::None, When::Idle, 0, {kGone, "Update failed"}, {},
+     {5, 10, 15, 20, 0}, 3, 0, 2500},
+    {"instrument killed mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
+     Fault::KillInstrument, When::MidUnit, 4, {kNotPlayed, "Update failed"}, {},
+     {5, 10, 15, 20, 0}, kNoSummary, 0, 7000},
+    {"connection cut mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
+     Fault::CutConnection, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
+     0, 1000},
+    {"server killed before Open", kServerSystems, true, {}, FileKind::Image, 300,
+     Fault::KillServer, When::BeforeOpen, 0, {}, {"Error: MidiInJack::openPort: JACK error creating port", "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
+    {"server killed idle", kServerSystems, true, {}, FileKind::Image, k20Blocks, Fault::KillServer,
+     When::Idle, 0, {"Prepare for update", kStopped, "Update failed"}, {}, {5, 0}, kNoSummary, 0,
+     3000},
+    {"server killed during the version query", kServerSystems, true, kNoVersion, FileKind::Image,
+     k20Blocks, Fault::KillServer, When::VersionQuery, 0,
+     {"Version 1.0.X", "Prepare for update", kStopped, "Update failed"}, {}, {5, 0}, kNoSummary,
+     0, 3000},
+    {"server killed before the acknowledgement", kServerSystems, true, kLateAck, FileKind::Image,
+     k20Blocks, Fault::KillServer, When::BeforeAck, 1, {"Prepare for update", "Update failed"}, {},
+     {5, 0}, 1, 4900, 7000},
+    {"server killed mid-unit", kServerSystems, true, {}, FileKind::Image, k20Blocks,
+     Fault::KillServer, When::MidUnit, 4, {kStopped, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
+     0, 3000},
+    {"server terminated between blocks", kServerSystems, true, {}, FileKind::Image, k20Blocks,
+     Fault::TerminateServer, When::BetweenBlocks, 4, {kStopped, "Update failed"}, {},
+     {5, 10, 15, 20, 25, 0}, 4, 0, 3000},
+    {"close during the upload", kAllSystems, true, {}, FileKind::Image, 768, Fault::CloseWindow,
+     When::BeforeAck, 1, {"Prepare for update", "Please wait until the update has finished.",
+     "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage, 400, 2000},
+};
+// clang-format on
+
+void addRows(bool ownProcess)
+{
+    QTest::addColumn<const Scenario *>("row");
+    const MidiSystemKind here = MidiSystem::selected();
+    for (const Scenario &row : kRows) {
+        if (row.ownProcess != ownProcess)
+            continue;
+        if (row.systems & systemBit(here))
+            QTest::newRow(row.name) << &row;
+        else
+            qInfo("row \"%s\" does not apply to %s", row.name, MidiSystem::name(here));
+    }
+}
+
+} // namespace
+
+class TestWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MidiSystem> system_;
+
+private slots:
+    void initTestCase()
+    {
+        system_ = MidiSystem::create();
+        QVERIFY(system_->startServer());
+    }
+    void cleanup() { system_->instrument().stop(); }
+    void isolatedRowsHaveTheirOwnEntries()
+    {
+        QStringList table;
+        for (const Scenario &row : kRows)
+            if (row.ownProcess && (row.systems & systemBit(MidiSystem::selected())))
+                table << row.name;
+        QCOMPARE(QString(TARNWICK_ISOLATED_ROWS).split('|'), table);
+    }
+    void scenario_data() { addRows(false); }
+    void scenario()
+    {
+        QFETCH(const Scenario *, row);
+        runScenario(*row, *system_);
+    }
+    void isolated_data() { addRows(true); }
+    void isolated()
+    {
+        QFETCH(const Scenario *, row);
+        runScenario(*row, *system_);
+    }
+};
+
+QTEST_MAIN(TestWindow)
+#include "tst_window.moc"
