@@ -108,39 +108,41 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         report(StreamProblem::DestinationGone);
     if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
         report(StreamProblem::ServiceGone);
-    // The queue stands still while the unit is handed over, so that every
-    // event is timed from one tick that cannot move under us: a sender held up
-    // between reading the queue's time and handing the events over (a busy
-    // machine) would otherwise see a first piece leave late and the next ones
-    // on time, closer than 10 ms. The first piece waits for the next tick, so
-    // it plays on the queue's beat like the rest: at the current tick it would
-    // leave at once, somewhere inside that tick.
-    if (snd_seq_stop_queue(seq_, queue_, nullptr) < 0 || snd_seq_drain_output(seq_) < 0 ||
-        snd_seq_get_queue_status(seq_, queue_, status_) < 0)
+    // Every event of the unit is scheduled relative to the tick at which the
+    // sequencer takes it, all in one write: a sender held up between reading
+    // the queue's time and handing the events over (a busy machine) cannot
+    // shorten a gap, and should the queue's tick move on while the kernel takes
+    // the events, a gap can only grow. The first piece waits for the next tick,
+    // so that it plays on the queue's beat like the rest: at the current tick it
+    // would leave at once, somewhere inside that tick, less than 10 ms before
+    // the second. A unit following the last one closely keeps its distance.
+    if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
         report(StreamProblem::ServiceGone);
-    const uint32_t now = snd_seq_queue_status_get_tick_time(status_) + kStartLeadTicks;
+    const uint32_t now = snd_seq_queue_status_get_tick_time(status_);
+    const uint32_t wait = schedule_.due(now, pieces[0].deltaTicks) - now;
+    uint32_t after = wait > kStartLeadTicks ? wait : kStartLeadTicks;
 
     uint32_t playTicks = 0;
     snd_seq_event_t event;
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t tick = schedule_.due(now, pieces[i].deltaTicks);
-        makeAlsaPieceEvent(event, queue_, tick, own_.port, unit + pieces[i].offset,
+        if (i > 0)
+            after += pieces[i].deltaTicks;
+        makeAlsaPieceEvent(event, queue_, after, own_.port, unit + pieces[i].offset,
                            pieces[i].length);
         if (snd_seq_event_output(seq_, &event) < 0) {
             dropPending();
             report(StreamProblem::EventRefused);
         }
-        schedule_.played(tick);
         playTicks += pieces[i].deltaTicks;
     }
-    makeAlsaEchoEvent(event, queue_, schedule_.last(), own_.client, own_.port);
-    if (snd_seq_event_output(seq_, &event) < 0 ||
-        snd_seq_continue_queue(seq_, queue_, nullptr) < 0 || snd_seq_drain_output(seq_) < 0) {
+    makeAlsaEchoEvent(event, queue_, after, own_.client, own_.port);
+    if (snd_seq_event_output(seq_, &event) < 0 || snd_seq_drain_output(seq_) < 0) {
         dropPending();
         report(StreamProblem::EventRefused);
     }
 
-    const int boundMs = static_cast<int>(playTicks * kTickMicros / 1000u) + kCompletionSlackMs;
+    const int boundMs =
+        static_cast<int>((playTicks + after) * kTickMicros / 1000u) + kCompletionSlackMs;
     switch (awaitEcho(boundMs)) {
     case Outcome::Echoed:
         return;
@@ -167,8 +169,11 @@ AlsaStreamBackend::Outcome AlsaStreamBackend::awaitEcho(int timeoutMs)
                 break;
             if (alsaAnnouncesLoss(*in, destination_, own_))
                 lost_ = true;
-            else if (in->type == SND_SEQ_EVENT_ECHO && in->source.client == own_.client)
+            else if (in->type == SND_SEQ_EVENT_ECHO && in->source.client == own_.client) {
+                // The sequencer made the echo's time absolute: the last piece's tick.
+                schedule_.played(in->time.tick);
                 return lost_ ? Outcome::Lost : Outcome::Echoed;
+            }
         }
         if (lost_)
             return Outcome::Lost;
