@@ -142,8 +142,12 @@ void runScenario(const Scenario &row, MidiSystem &system)
     const QStringList log = driver.logLines();
     qInfo("log: %s | boxes: %s | stall %lld ms", qPrintable(log.join(" / ")),
           qPrintable(driver.dialogs().messages().join(" / ")), stallMs);
-    QVERIFY2(log.size() >= row.lastLog.size(), qPrintable(log.join(" / ")));
-    QCOMPARE(log.mid(log.size() - row.lastLog.size()), row.lastLog);
+    // The rows quote the JACK stream port; another system's port names itself.
+    QStringList lastLog = row.lastLog;
+    lastLog.replaceInStrings("MidiOutJack::", system.outputClass() + "::");
+    lastLog.replaceInStrings(kServerLost, system.serverLossLine());
+    QVERIFY2(log.size() >= lastLog.size(), qPrintable(log.join(" / ")));
+    QCOMPARE(log.mid(log.size() - lastLog.size()), lastLog);
     if (!row.lastLog.contains("Update finished"))
         QVERIFY(!log.contains("Update finished"));
     QCOMPARE(driver.dialogs().messages(), row.boxes);

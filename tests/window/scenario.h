@@ -45,6 +45,10 @@ enum class When
     BetweenBlocks
 };
 
+// In a row's log lines: the line the system's stream port writes when the
+// server has gone (MidiSystem::serverLossLine).
+constexpr const char *kServerLost = "(the server's loss)";
+
 constexpr int kWholeImage = -1; // the instrument holds the image byte-exact
 constexpr int kNoSummary = -2;  // killed: it cannot say what it held
 

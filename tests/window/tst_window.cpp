@@ -12,8 +12,7 @@ namespace {
 
 const QString kGone = "MidiOutJack::sendStream: the MIDI destination is gone; the unit was not "
                       "played.";
-const QString kStopped = "MidiOutJack::sendStream: the MIDI service has stopped; the unit was not "
-                         "played.";
+const QString kStopped = kServerLost;
 // A synchronous jackd stops its cycles for seconds after a client dies
 // without closing: the send ends on its own bound (play time + 2 s).
 const QString kNotPlayed = "MidiOutJack::sendStream: the unit was not reported played within "
@@ -25,6 +24,19 @@ const QStringList kOpened = {"Opened input port Varnox", "Opened output port Var
 const QList<int> k20 = {5,  10, 15, 20, 25, 30, 35, 40, 45,  50, 55,
                         60, 65, 70, 75, 80, 85, 90, 95, 100, 0};
 constexpr qint64 k20Blocks = 19 * 256 + 156;
+// 100 blocks: the bar takes every value but 53 and 59, as block 53 shows 52
+// and block 59 shows 58 (the product of single-precision floats).
+QList<int> hundredBlocks()
+{
+    QList<int> values;
+    for (int v = 1; v <= 100; ++v)
+        if (v != 53 && v != 59)
+            values << v;
+    return values << 0;
+}
+constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
+constexpr MidiSystems kAnnouncing =
+    systemBit(MidiSystemKind::PipeWire) | systemBit(MidiSystemKind::Alsa);
 const QStringList kNoVersion = {"--no-version"};
 const QStringList kLateAck = {"--delay-ms", "4000"};
 
@@ -38,8 +50,16 @@ const Scenario kRows[] = {
      kFinished, {}, {100, 0}, kWholeImage, 250, 1500},
     {"257 bytes", kAllSystems, false, {}, FileKind::Image, 257, Fault::None, When::Idle, 0,
      kFinished, {}, {50, 100, 0}, kWholeImage, 350, 1500},
-    {"20 blocks", kAllSystems, false, {}, FileKind::Image, k20Blocks, Fault::None, When::Idle, 0,
+    {"20 blocks", kServerSystems, false, {}, FileKind::Image, k20Blocks, Fault::None, When::Idle, 0,
      kFinished, {}, k20, kWholeImage, 2500, 6000},
+    {"100 blocks", systemBit(MidiSystemKind::Alsa), false, {}, FileKind::Image, 100 * 256 - 99,
+     Fault::None, When::Idle, 0, kFinished, {}, hundredBlocks(), kWholeImage, 13000, 20000},
+    {"no version reply", kAllSystems, false, kNoVersion, FileKind::Image, 1, Fault::None,
+     When::Idle, 0, {"Version 1.0.X", "Prepare for update", "Updating", "Update finished"}, {},
+     {100, 0}, kWholeImage, 250, 1500},
+    {"version 3.4.5", kAllSystems, false, {"--version", "3.4.5"}, FileKind::Image, 1, Fault::None,
+     When::Idle, 0, {"Firmware version 3.4.5", "Prepare for update", "Updating", "Update finished"},
+     {}, {100, 0}, kWholeImage, 250, 1500},
     {"Solune", kAllSystems, false, {"--model", "Solune", "--number", "2"}, FileKind::Image, 768,
      Fault::None, When::Idle, 0, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 2000},
     {"unicode path", kAllSystems, false, {}, FileKind::UnicodePath, 300, Fault::None, When::Idle, 0,
@@ -63,9 +83,13 @@ const Scenario kRows[] = {
     {"instrument leaves between blocks", kAllSystems, false, {"--exit-after-block", "3"},
      FileKind::Image, k20Blocks, Fault::None, When::Idle, 0, {kGone, "Update failed"}, {},
      {5, 10, 15, 20, 0}, 3, 0, 2500},
-    {"instrument killed mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
+    {"instrument killed mid-unit", kJack, false, {}, FileKind::Image, k20Blocks,
      Fault::KillInstrument, When::MidUnit, 4, {kNotPlayed, "Update failed"}, {},
      {5, 10, 15, 20, 0}, kNoSummary, 0, 7000},
+    // Where the system announces a client's exit, the send ends at once.
+    {"instrument killed mid-unit, announced", kAnnouncing, false, {}, FileKind::Image, k20Blocks,
+     Fault::KillInstrument, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0},
+     kNoSummary, 0, 1000},
     {"connection cut mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
      Fault::CutConnection, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
      0, 1000},
@@ -87,7 +111,7 @@ const Scenario kRows[] = {
     {"server terminated between blocks", kServerSystems, true, {}, FileKind::Image, k20Blocks,
      Fault::TerminateServer, When::BetweenBlocks, 4, {kStopped, "Update failed"}, {},
      {5, 10, 15, 20, 25, 0}, 4, 0, 3000},
-    {"close during the upload", kAllSystems, true, {}, FileKind::Image, 768, Fault::CloseWindow,
+    {"close during the upload", kJack, true, {}, FileKind::Image, 768, Fault::CloseWindow,
      When::BeforeAck, 1, {"Prepare for update", "Please wait until the update has finished.",
      "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage, 400, 2000},
 };
