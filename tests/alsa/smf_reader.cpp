@@ -5,29 +5,6 @@
 
 namespace {
 
-struct Cursor
-{
-    const std::vector<unsigned char> &data;
-    size_t at;
-    size_t end;
-
-    bool has(size_t n) const { return at + n <= end; }
-    unsigned byte() { return data[at++]; }
-    bool varLen(std::uint64_t &value)
-    {
-        value = 0;
-        for (int i = 0; i < 4; ++i) {
-            if (!has(1))
-                return false;
-            const unsigned b = byte();
-            value = (value << 7) | (b & 0x7F);
-            if (!(b & 0x80))
-                return true;
-        }
-        return false;
-    }
-};
-
 std::uint32_t bigEndian(const std::vector<unsigned char> &d, size_t at, int bytes)
 {
     std::uint32_t v = 0;
@@ -36,59 +13,17 @@ std::uint32_t bigEndian(const std::vector<unsigned char> &d, size_t at, int byte
     return v;
 }
 
-bool readTrack(Cursor c, SmfRecording &recording, std::string &error)
+// A variable-length quantity at `at`, which moves past it; false when cut short.
+bool varLen(const std::vector<unsigned char> &d, size_t &at, size_t end, std::uint64_t &value)
 {
-    std::uint64_t tick = 0;
-    unsigned status = 0;
-    while (c.has(1)) {
-        std::uint64_t delta = 0;
-        if (!c.varLen(delta) || !c.has(1)) {
-            error = "truncated event";
-            return false;
-        }
-        tick += delta;
-        unsigned first = c.byte();
-        if (first == 0xF0 || first == 0xF7) {
-            std::uint64_t length = 0;
-            if (!c.varLen(length) || !c.has(length)) {
-                error = "truncated SysEx event";
-                return false;
-            }
-            SmfSysex event;
-            event.tick = tick;
-            if (first == 0xF0)
-                event.bytes.push_back(0xF0);
-            event.bytes.insert(event.bytes.end(), c.data.begin() + long(c.at),
-                               c.data.begin() + long(c.at + length));
-            c.at += length;
-            recording.sysex.push_back(std::move(event));
-            status = 0;
-        } else if (first == 0xFF) {
-            std::uint64_t length = 0;
-            if (!c.has(1) || (c.byte(), !c.varLen(length)) || !c.has(length)) {
-                error = "truncated meta event";
-                return false;
-            }
-            c.at += length;
-        } else {
-            // A channel message, with running status when the byte is data.
-            if (first & 0x80)
-                status = first;
-            else if (status == 0) {
-                error = "data byte without status";
-                return false;
-            } else
-                --c.at;
-            const unsigned kind = status & 0xF0;
-            const size_t dataBytes = (kind == 0xC0 || kind == 0xD0) ? 1 : 2;
-            if (!c.has(dataBytes)) {
-                error = "truncated channel message";
-                return false;
-            }
-            c.at += dataBytes;
-        }
+    value = 0;
+    for (int i = 0; i < 4 && at < end; ++i) {
+        const unsigned b = d[at++];
+        value = (value << 7) | (b & 0x7F);
+        if (!(b & 0x80))
+            return true;
     }
-    return true;
+    return false;
 }
 
 } // namespace
@@ -98,29 +33,48 @@ bool readSmfSysex(const std::string &path, SmfRecording &recording, std::string 
     std::ifstream file(path, std::ios::binary);
     const std::vector<unsigned char> d((std::istreambuf_iterator<char>(file)),
                                        std::istreambuf_iterator<char>());
-    if (d.size() < 14 || bigEndian(d, 0, 4) != 0x4D546864 /* MThd */) {
-        error = "not a standard MIDI file (" + std::to_string(d.size()) + " bytes)";
+    if (d.size() < 14 || bigEndian(d, 0, 4) != 0x4D546864 /* MThd */ || (d[12] & 0x80)) {
+        error = "not a standard MIDI file with ticks per quarter";
         return false;
     }
-    const std::uint32_t headerLength = bigEndian(d, 4, 4);
-    const std::uint32_t division = bigEndian(d, 12, 2);
-    if (division & 0x8000) {
-        error = "SMPTE time division";
-        return false;
-    }
-    recording.ticksPerQuarter = division;
-    size_t at = 8 + headerLength;
-    while (at + 8 <= d.size()) {
-        const std::uint32_t id = bigEndian(d, at, 4);
-        const std::uint32_t length = bigEndian(d, at + 4, 4);
-        if (at + 8 + length > d.size()) {
+    recording.ticksPerQuarter = bigEndian(d, 12, 2);
+    for (size_t chunk = 8 + bigEndian(d, 4, 4); chunk + 8 <= d.size();) {
+        const size_t end = chunk + 8 + bigEndian(d, chunk + 4, 4);
+        if (end > d.size()) {
             error = "truncated chunk";
             return false;
         }
-        if (id == 0x4D54726B /* MTrk */ &&
-            !readTrack({d, at + 8, at + 8 + length}, recording, error))
-            return false;
-        at += 8 + length;
+        const bool track = bigEndian(d, chunk, 4) == 0x4D54726B; // MTrk
+        std::uint64_t tick = 0;
+        for (size_t at = chunk + 8; track && at < end;) {
+            std::uint64_t delta = 0, length = 0;
+            if (!varLen(d, at, end, delta) || at >= end) {
+                error = "truncated event";
+                return false;
+            }
+            tick += delta;
+            const unsigned status = d[at++];
+            if (status == 0xFF && at < end) // meta event: type, length, data
+                ++at;
+            else if (status != 0xF0 && status != 0xF7) {
+                error = "an event other than SysEx or meta: status " + std::to_string(status);
+                return false;
+            }
+            if (!varLen(d, at, end, length) || at + length > end) {
+                error = "truncated event data";
+                return false;
+            }
+            if (status != 0xFF) {
+                SmfSysex event{tick, {}};
+                if (status == 0xF0) // stored without its F0
+                    event.bytes.push_back(0xF0);
+                event.bytes.insert(event.bytes.end(), d.begin() + long(at),
+                                   d.begin() + long(at + length));
+                recording.sysex.push_back(std::move(event));
+            }
+            at += length;
+        }
+        chunk = end;
     }
     return true;
 }

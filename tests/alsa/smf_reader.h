@@ -4,7 +4,8 @@
 #include <string>
 #include <vector>
 
-// The SysEx events of a standard MIDI file as arecordmidi writes them: each
+// The SysEx events of a standard MIDI file as arecordmidi writes them (SysEx
+// and meta events only): each
 // with its absolute tick and its bytes as they went over the wire (an F0
 // event's bytes with the F0 in front, an F7 escape event's bytes as stored).
 struct SmfSysex

@@ -5,9 +5,9 @@
 // time the sequencer delivered it. Shown: the bytes of every unit arrive in
 // order and whole, the three zero bytes after F7 included; the pieces of a
 // unit are 10 ms apart within 0.1 ms, the first gap included, also after the
-// pauses the upload makes; a send lasts the unit's play time and no longer;
-// an instrument that goes away, or a connection that is cut, ends the send at
-// once with DRIVER_ERROR and leaves the port open.
+// pauses the upload makes; a send lasts the unit's play time and no longer.
+// What a lost instrument does to a send is shown by the window's rows, which
+// run on the sequencer too.
 #include "child_process.h"
 #include "midi_system.h"
 #include "smf_reader.h"
@@ -17,7 +17,6 @@
 
 #include <chrono>
 #include <csignal>
-#include <thread>
 
 namespace {
 
@@ -45,8 +44,6 @@ constexpr int kRecordSlackTicks = 2 + 1;
 constexpr int kPieceMicros = 10000;
 constexpr int kPieceSlackMicros = 100;
 constexpr const char *kOwnPort = "Tarnwick Updater:0";
-constexpr const char *kLost =
-    "MidiOutAlsa::sendStream: the MIDI destination is gone; the unit was not played.";
 
 qint64 msSince(Clock::time_point start)
 {
@@ -55,19 +52,6 @@ qint64 msSince(Clock::time_point start)
 
 // Waits until the sequencer lists a second subscriber of our port (the
 // recorder beside the instrument).
-// Waits until the sequencer lists the instrument's client, or no longer does.
-bool listsInstrument(bool listed)
-{
-    for (int i = 0; i < 200; ++i) {
-        QFile clients(QStringLiteral("/proc/asound/seq/clients"));
-        if (clients.open(QIODevice::ReadOnly) &&
-            clients.readAll().contains("\"Varnox 1\"") == listed)
-            return true;
-        QThread::msleep(10);
-    }
-    return false;
-}
-
 bool recorderSubscribed()
 {
     for (int i = 0; i < 200; ++i) {
@@ -97,8 +81,6 @@ private slots:
     void cleanup();
     void playsUnitsOnTheBeat_data();
     void playsUnitsOnTheBeat();
-    void lossEndsTheSend_data();
-    void lossEndsTheSend();
 
 private:
     std::unique_ptr<MidiSystem> system_;
@@ -210,65 +192,6 @@ void TestAlsa::playsUnitsOnTheBeat()
                                 .arg(spacing["min"].toInt())
                                 .arg(spacing["max"].toInt())));
     }
-}
-
-void TestAlsa::lossEndsTheSend_data()
-{
-    QTest::addColumn<QString>("fault");
-    QTest::addColumn<int>("afterMs"); // into the send; -1: before it
-    QTest::newRow("instrument gone before the send") << "kill" << -1;
-    QTest::newRow("instrument killed mid-unit") << "kill" << 35;
-    QTest::newRow("instrument quits mid-unit") << "term" << 35;
-    QTest::newRow("connection cut mid-unit") << "disconnect" << 35;
-}
-
-void TestAlsa::lossEndsTheSend()
-{
-    QFETCH(QString, fault);
-    QFETCH(int, afterMs);
-    Clock::time_point firedAt;
-    bool cut = true;
-    auto fire = [&] {
-        firedAt = Clock::now();
-        if (fault == "kill")
-            system_->killInstrument();
-        else if (fault == "term")
-            system_->instrument().stop();
-        else
-            cut = system_->cutConnection();
-    };
-    if (afterMs < 0) {
-        fire();
-        QVERIFY(listsInstrument(false));
-    }
-    std::thread faultThread;
-    if (afterMs >= 0) {
-        faultThread = std::thread([&] {
-            std::this_thread::sleep_for(std::chrono::milliseconds(afterMs));
-            fire();
-        });
-    }
-    const Unit unit = blockUnit(7);
-    const auto sendStart = Clock::now();
-    RtMidiError error("no error", RtMidiError::UNSPECIFIED);
-    try {
-        out_->sendStream(unit.data(), unit.size());
-    } catch (const RtMidiError &e) {
-        error = e;
-    }
-    const auto sendEnd = Clock::now();
-    if (faultThread.joinable())
-        faultThread.join();
-    QVERIFY(cut);
-    const qint64 stall = std::chrono::duration_cast<std::chrono::milliseconds>(
-                             sendEnd - std::max(firedAt, sendStart))
-                             .count();
-
-    QCOMPARE(error.getType(), RtMidiError::DRIVER_ERROR);
-    QCOMPARE(QString::fromStdString(error.getMessage()), QString(kLost));
-    QVERIFY2(stall <= 50, qPrintable(QString("the send ended %1 ms after the loss").arg(stall)));
-    QVERIFY(out_->isPortOpen());
-    qInfo("FAULT %s: %lld ms", QTest::currentDataTag(), stall);
 }
 
 QTEST_GUILESS_MAIN(TestAlsa)
