@@ -10,6 +10,8 @@ using namespace stream_framing;
 
 namespace {
 
+constexpr uint64_t kConnectWaitMs = 1000;
+
 constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
@@ -90,7 +92,12 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
         release();
         report(StreamProblem::OpenRefused);
     }
-    // An event written in the cycle a connection is made can be lost.
+    // PipeWire's libjack makes the connection after jack_connect returns: wait
+    // until the port has it (bounded; a send without it reports the loss).
+    // Then an event written in the cycle a connection is made can be lost.
+    const timespec deadline = addMicros(monotonicNow(), kConnectWaitMs * 1000u);
+    while (jack_port_connected(port_) == 0 && !passed(deadline) && !shutdown_.load())
+        sleepMicros(500);
     waitCycles(2, 500);
 }
 
