@@ -98,6 +98,7 @@ private slots:
             QDir::temp().filePath("tarnwick-dump-%1.txt").arg(getpid()).toStdString();
         ChildProcess dump;
         QVERIFY(dump.start({"jack_midi_dump", "-a"}, log));
+        QVERIFY(system->waitForInput("midi-monitor:input"));
         StreamMidiOut out(RtMidi::UNIX_JACK);
         QVERIFY(openOn(out, "midi-monitor:input"));
 

@@ -53,7 +53,19 @@ public:
             if (!client_)
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return client_ != nullptr;
+        probe_ = client_ ? jack_port_register(client_, "probe", JACK_DEFAULT_MIDI_TYPE,
+                                              JackPortIsOutput, 0)
+                         : nullptr;
+        return probe_ && jack_activate(client_) == 0;
+    }
+    bool waitForInput(const std::string &port) override
+    {
+        for (int tries = 0; tries < 300; ++tries) {
+            if (jack_connect(client_, jack_port_name(probe_), port.c_str()) == 0)
+                return jack_disconnect(client_, jack_port_name(probe_), port.c_str()) == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
     }
     void stopServer(int signal) override
     {
@@ -103,6 +115,7 @@ private:
     int slotFd_ = -1;
     ChildProcess server_;
     jack_client_t *client_ = nullptr;
+    jack_port_t *probe_ = nullptr;
 };
 
 } // namespace
