@@ -164,9 +164,9 @@ private slots:
             return nullptr;
         };
         if (auto *r = row("server terminated", kServerSystems))
-            *r << "term" << stopped << 500;
+            *r << "term" << stopped << 1000;
         if (auto *r = row("server killed", kServerSystems))
-            *r << "kill" << stopped << 500;
+            *r << "kill" << stopped << 1000;
         // A synchronous jackd stops its cycles for seconds after a client dies
         // without closing, so the send ends on its own bound (play time + 2 s).
         if (auto *r = row("instrument killed", kAllSystems))
@@ -175,7 +175,7 @@ private slots:
                            "played."
                << 2500;
         if (auto *r = row("connection cut", kAllSystems))
-            *r << "cut" << gone << 500;
+            *r << "cut" << gone << 1000;
     }
     void loss()
     {
