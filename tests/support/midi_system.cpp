@@ -10,6 +10,7 @@
 #include <sys/file.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -34,24 +35,36 @@ public:
     {
         instrument().stop();
         stopServer(SIGTERM);
+        for (int fd : unusable_)
+            close(fd);
         if (slotFd_ >= 0)
             close(slotFd_);
     }
     MidiSystemKind kind() const override { return MidiSystemKind::Jack; }
     bool startServer() override
     {
-        if (!takeSlot())
-            return false;
-        const std::string name = "tarnwick-test-" + std::to_string(slot_);
-        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        if (!server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
-                            "48000", "-p", std::to_string(period_)},
-                           "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
-            return false;
-        for (int tries = 0; tries < 250 && server_.isRunning() && !client_; ++tries) {
-            client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
-            if (!client_)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        // A name that a dead server still holds in JACK's registry (its pid
+        // since taken by another process) makes jackd exit at once with
+        // "server already active": that slot stays locked and unused here.
+        for (int attempt = 0; attempt < 4 && !client_; ++attempt) {
+            if (attempt > 0) {
+                std::fprintf(stderr, "midi system: jackd of slot %d exited; another slot\n", slot_);
+                unusable_.push_back(slotFd_);
+                slotFd_ = -1;
+            }
+            if (!takeSlot())
+                return false;
+            const std::string name = "tarnwick-test-" + std::to_string(slot_);
+            setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+            if (!server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
+                                "48000", "-p", std::to_string(period_)},
+                               "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
+                return false;
+            for (int tries = 0; tries < 250 && server_.isRunning() && !client_; ++tries) {
+                client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
+                if (!client_)
+                    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
         }
         probe_ = client_ ? jack_port_register(client_, "probe", JACK_DEFAULT_MIDI_TYPE,
                                               JackPortIsOutput, 0)
@@ -113,6 +126,7 @@ private:
     unsigned period_;
     int slot_ = 0;
     int slotFd_ = -1;
+    std::vector<int> unusable_;
     ChildProcess server_;
     jack_client_t *client_ = nullptr;
     jack_port_t *probe_ = nullptr;
