@@ -14,6 +14,8 @@
 
 namespace {
 
+const char *const kNames[] = {"jack", "pipewire", "alsa"};
+
 [[noreturn]] void giveUp(const QString &why)
 {
     std::fprintf(stderr, "midi system: %s\n", qPrintable(why));
@@ -134,23 +136,18 @@ private:
 
 } // namespace
 
+const char *MidiSystem::name(MidiSystemKind kind)
+{
+    return kNames[int(kind)];
+}
+
 MidiSystemKind MidiSystem::selected()
 {
     const QByteArray name = qgetenv("TARNWICK_TEST_MIDI");
-    if (name.isEmpty() || name == "jack")
-        return MidiSystemKind::Jack;
-    if (name == "pipewire")
-        return MidiSystemKind::PipeWire;
-    if (name == "alsa")
-        return MidiSystemKind::Alsa;
+    for (int k = 0; k < 3; ++k)
+        if (name == kNames[k] || (k == 0 && name.isEmpty()))
+            return MidiSystemKind(k);
     giveUp("TARNWICK_TEST_MIDI=" + QString(name) + " is not one of jack, pipewire, alsa");
-}
-
-const char *MidiSystem::name(MidiSystemKind kind)
-{
-    return kind == MidiSystemKind::Jack       ? "jack"
-           : kind == MidiSystemKind::PipeWire ? "pipewire"
-                                              : "alsa";
 }
 
 std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)
