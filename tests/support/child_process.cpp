@@ -13,15 +13,6 @@
 
 namespace {
 
-std::vector<char *> cArgs(const std::vector<std::string> &args)
-{
-    std::vector<char *> out;
-    for (const std::string &a : args)
-        out.push_back(const_cast<char *>(a.c_str()));
-    out.push_back(nullptr);
-    return out;
-}
-
 // In the child after fork: die with the parent, then exec.
 [[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd)
 {
@@ -32,7 +23,10 @@ std::vector<char *> cArgs(const std::vector<std::string> &args)
         dup2(outFd, STDERR_FILENO);
         close(outFd);
     }
-    std::vector<char *> args = cArgs(argv);
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     execvp(args[0], args.data());
     _exit(127);
 }

@@ -20,6 +20,8 @@
 
 namespace {
 
+const char *const kNames[] = {"jack", "pipewire", "alsa"};
+
 [[noreturn]] void giveUp(const QString &why)
 {
     std::fprintf(stderr, "midi system: %s\n", qPrintable(why));
@@ -51,6 +53,8 @@ public:
     {
         instrument().stop();
         stopServer(SIGTERM);
+        for (int fd : unusable_)
+            close(fd);
         if (slotFd_ >= 0)
             close(slotFd_);
     }
@@ -59,12 +63,19 @@ public:
     {
         if (kind_ == MidiSystemKind::PipeWire ? !startPipeWire() : !startJackd())
             return false;
-        for (int tries = 0; tries < 250 && server_.isRunning() && !client_; ++tries) {
-            client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
-            if (!client_)
-                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        probe_ = client_ ? jack_port_register(client_, "probe", JACK_DEFAULT_MIDI_TYPE,
+                                              JackPortIsOutput, 0)
+                         : nullptr;
+        return probe_ && jack_activate(client_) == 0;
+    }
+    bool waitForInput(const std::string &port) override
+    {
+        for (int tries = 0; tries < 300; ++tries) {
+            if (jack_connect(client_, jack_port_name(probe_), port.c_str()) == 0)
+                return jack_disconnect(client_, jack_port_name(probe_), port.c_str()) == 0;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-        return client_ != nullptr;
+        return false;
     }
     void stopServer(int signal) override
     {
@@ -87,15 +98,39 @@ public:
     }
 
 private:
+    // Starts jackd and joins it with the fixture's client.
     bool startJackd()
     {
-        if (!takeSlot())
-            return false;
-        const std::string name = "tarnwick-test-" + std::to_string(slot_);
-        setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-        return server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
-                              "48000", "-p", std::to_string(period_)},
-                             "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log");
+        // A name that a dead server still holds in JACK's registry (its pid
+        // since taken by another process) makes jackd exit at once with
+        // "server already active": that slot stays locked and unused here.
+        for (int attempt = 0; attempt < 4 && !client_; ++attempt) {
+            if (attempt > 0) {
+                std::fprintf(stderr, "midi system: jackd of slot %d exited; another slot\n", slot_);
+                unusable_.push_back(slotFd_);
+                slotFd_ = -1;
+            }
+            if (!takeSlot())
+                return false;
+            const std::string name = "tarnwick-test-" + std::to_string(slot_);
+            setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
+            if (!server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
+                                "48000", "-p", std::to_string(period_)},
+                               "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
+                return false;
+            joinServer();
+        }
+        return client_ != nullptr;
+    }
+
+    // The fixture's client, once the server takes clients.
+    void joinServer()
+    {
+        for (int tries = 0; tries < 250 && server_.isRunning() && !client_; ++tries) {
+            client_ = jack_client_open("tarnwick-fixture", JackNoStartServer, nullptr);
+            if (!client_)
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
     }
 
     bool startPipeWire()
@@ -106,7 +141,10 @@ private:
             return false;
         setenv("XDG_RUNTIME_DIR", qPrintable(runtime_.path()), 1);
         setenv("PIPEWIRE_QUANTUM", qPrintable(QString("%1/48000").arg(period_)), 1);
-        return server_.start({"pipewire"}, runtime_.filePath("pipewire.log").toStdString());
+        if (!server_.start({"pipewire"}, runtime_.filePath("pipewire.log").toStdString()))
+            return false;
+        joinServer();
+        return client_ != nullptr;
     }
 
     // Waits up to 2 minutes for a free slot: other test processes, or a
@@ -136,8 +174,10 @@ private:
     QTemporaryDir runtime_; // PipeWire's
     int slot_ = 0;
     int slotFd_ = -1;
+    std::vector<int> unusable_;
     ChildProcess server_;
     jack_client_t *client_ = nullptr;
+    jack_port_t *probe_ = nullptr;
 };
 
 #ifdef TARNWICK_HAVE_ALSA
@@ -158,6 +198,8 @@ public:
     MidiSystemKind kind() const override { return MidiSystemKind::Alsa; }
     bool startServer() override { return true; }
     void stopServer(int) override { giveUp("the sequencer is the kernel's: it cannot be stopped"); }
+    // A sequencer port takes connections as soon as it is listed.
+    bool waitForInput(const std::string &) override { return true; }
     double spacingToleranceMicros() const override { return 100.0; }
     // Removes every subscription into the instrument's port, as aconnect -d would.
     bool cutConnection() override
@@ -199,23 +241,18 @@ protected:
 
 } // namespace
 
+const char *MidiSystem::name(MidiSystemKind kind)
+{
+    return kNames[int(kind)];
+}
+
 MidiSystemKind MidiSystem::selected()
 {
     const QByteArray name = qgetenv("TARNWICK_TEST_MIDI");
-    if (name.isEmpty() || name == "jack")
-        return MidiSystemKind::Jack;
-    if (name == "pipewire")
-        return MidiSystemKind::PipeWire;
-    if (name == "alsa")
-        return MidiSystemKind::Alsa;
+    for (int k = 0; k < 3; ++k)
+        if (name == kNames[k] || (k == 0 && name.isEmpty()))
+            return MidiSystemKind(k);
     giveUp("TARNWICK_TEST_MIDI=" + QString(name) + " is not one of jack, pipewire, alsa");
-}
-
-const char *MidiSystem::name(MidiSystemKind kind)
-{
-    return kind == MidiSystemKind::Jack       ? "jack"
-           : kind == MidiSystemKind::PipeWire ? "pipewire"
-                                              : "alsa";
 }
 
 std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)

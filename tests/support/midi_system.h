@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 #include <memory>
+#include <string>
 
 // The MIDI system the JACK and window tables run on, chosen at run time by
 // TARNWICK_TEST_MIDI:
@@ -60,6 +61,9 @@ public:
     void killInstrument() { instrument_.kill(); }
     // Removes every connection into the instrument's input.
     virtual bool cutConnection() = 0;
+    // Waits (up to 3 s) until another program's input port takes connections:
+    // a JACK client lists its ports before it is active.
+    virtual bool waitForInput(const std::string &port) = 0;
 
     // The class name in the stream port's messages on this system.
     QString outputClass() const

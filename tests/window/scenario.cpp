@@ -114,6 +114,12 @@ void runScenario(const Scenario &row, MidiSystem &system)
             return;
         if (row.fault == Fault::CloseWindow)
             QTimer::singleShot(0, &driver, [&] { QVERIFY(!driver.window().close()); });
+        else if (row.fault == Fault::Clicks) // all ignored while the upload runs
+            QTimer::singleShot(0, &driver, [&] {
+                for (QPushButton *b : {driver.ui().pushButton, driver.ui().pushButton_2,
+                                       driver.ui().pushButton_6, driver.ui().pushButton_8})
+                    b->click();
+            });
         else if (row.when == When::MidUnit) // the GUI thread is about to block in the send
             midUnit = std::thread([&] {
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -21,7 +21,8 @@ enum class FileKind
     Cancelled
 };
 
-// CloseWindow: a close request, as from the title bar.
+// CloseWindow: a close request, as from the title bar; Clicks: a click on
+// each of the four buttons.
 enum class Fault
 {
     None,
@@ -29,7 +30,8 @@ enum class Fault
     TerminateServer,
     KillServer,
     CutConnection,
-    CloseWindow
+    CloseWindow,
+    Clicks
 };
 
 // Idle: ports and file open, before Upload FW. VersionQuery: while Open polls

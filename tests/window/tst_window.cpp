@@ -43,27 +43,30 @@ const QStringList kLateAck = {"--delay-ms", "4000"};
 // clang-format off
 const Scenario kRows[] = {
     // name, systems, own process, simulator options, file, size, fault, when, on change,
-    // last log lines, boxes, progress, blocks held, stall min and max ms
+    // last log lines, boxes, progress, blocks held, stall min and max ms. The
+    // maxima of rows without a fault catch hangs, not slowness: on a machine
+    // loaded far beyond its cores the synchronous server's cycles come late
+    // (spacing in frames stays exact, wall time stretches; 3 blocks took 2 s).
     {"empty image", kAllSystems, false, {}, FileKind::Image, 0, Fault::None, When::Idle, 0,
      {"Prepare for update", "Update finished"}, {}, {}, kWholeImage, 0, 500},
     {"one byte", kAllSystems, false, {}, FileKind::Image, 1, Fault::None, When::Idle, 0,
-     kFinished, {}, {100, 0}, kWholeImage, 250, 1500},
+     kFinished, {}, {100, 0}, kWholeImage, 250, 5000},
     {"257 bytes", kAllSystems, false, {}, FileKind::Image, 257, Fault::None, When::Idle, 0,
-     kFinished, {}, {50, 100, 0}, kWholeImage, 350, 1500},
+     kFinished, {}, {50, 100, 0}, kWholeImage, 350, 5000},
     {"20 blocks", kServerSystems, false, {}, FileKind::Image, k20Blocks, Fault::None, When::Idle, 0,
-     kFinished, {}, k20, kWholeImage, 2500, 6000},
+     kFinished, {}, k20, kWholeImage, 2500, 15000},
     {"100 blocks", systemBit(MidiSystemKind::Alsa), false, {}, FileKind::Image, 100 * 256 - 99,
      Fault::None, When::Idle, 0, kFinished, {}, hundredBlocks(), kWholeImage, 13000, 20000},
     {"no version reply", kAllSystems, false, kNoVersion, FileKind::Image, 1, Fault::None,
      When::Idle, 0, {"Version 1.0.X", "Prepare for update", "Updating", "Update finished"}, {},
-     {100, 0}, kWholeImage, 250, 1500},
+     {100, 0}, kWholeImage, 250, 5000},
     {"version 3.4.5", kAllSystems, false, {"--version", "3.4.5"}, FileKind::Image, 1, Fault::None,
      When::Idle, 0, {"Firmware version 3.4.5", "Prepare for update", "Updating", "Update finished"},
-     {}, {100, 0}, kWholeImage, 250, 1500},
+     {}, {100, 0}, kWholeImage, 250, 5000},
     {"Solune", kAllSystems, false, {"--model", "Solune", "--number", "2"}, FileKind::Image, 768,
-     Fault::None, When::Idle, 0, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 2000},
+     Fault::None, When::Idle, 0, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
     {"unicode path", kAllSystems, false, {}, FileKind::UnicodePath, 300, Fault::None, When::Idle, 0,
-     kFinished, {}, {50, 100, 0}, kWholeImage, 350, 1500},
+     kFinished, {}, {50, 100, 0}, kWholeImage, 350, 5000},
     {"directory", kAllSystems, false, {}, FileKind::Directory, 0, Fault::None, When::Idle, 0,
      kOpened, {"Error: Open file!"}, {}, 0, 0, 1000},
     {"unreadable", kAllSystems, false, {}, FileKind::Unreadable, 600, Fault::None, When::Idle, 0,
@@ -77,9 +80,11 @@ const Scenario kRows[] = {
     // The largest image is accepted and numbered 1 of 16383; the instrument
     // leaves after block 1 so that the suite does not send the other 16382.
     {"largest", kAllSystems, false, {"--exit-after-block", "1"}, FileKind::Sparse, 4194048,
-     Fault::None, When::Idle, 0, {"Updating", kGone, "Update failed"}, {}, {}, 1, 250, 1500},
+     Fault::None, When::Idle, 0, {"Updating", kGone, "Update failed"}, {}, {}, 1, 250, 5000},
     {"no acknowledgement", kAllSystems, false, {"--no-ack"}, FileKind::Image, 1000, Fault::None,
-     When::Idle, 0, {"Prepare for update", "Update failed"}, {}, {25, 0}, 1, 4900, 6500},
+     When::Idle, 0, {"Prepare for update", "Update failed"}, {}, {25, 0}, 1, 4900, 9000},
+    {"clicks during the upload", kAllSystems, false, {}, FileKind::Image, 768, Fault::Clicks,
+     When::BetweenBlocks, 2, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
     {"instrument leaves between blocks", kAllSystems, false, {"--exit-after-block", "3"},
      FileKind::Image, k20Blocks, Fault::None, When::Idle, 0, {kGone, "Update failed"}, {},
      {5, 10, 15, 20, 0}, 3, 0, 2500},
@@ -104,7 +109,7 @@ const Scenario kRows[] = {
      0, 3000},
     {"server killed before the acknowledgement", kServerSystems, true, kLateAck, FileKind::Image,
      k20Blocks, Fault::KillServer, When::BeforeAck, 1, {"Prepare for update", "Update failed"}, {},
-     {5, 0}, 1, 4900, 7000},
+     {5, 0}, 1, 4900, 9000},
     {"server killed mid-unit", kServerSystems, true, {}, FileKind::Image, k20Blocks,
      Fault::KillServer, When::MidUnit, 4, {kStopped, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
      0, 3000},
@@ -113,7 +118,7 @@ const Scenario kRows[] = {
      {5, 10, 15, 20, 25, 0}, 4, 0, 3000},
     {"close during the upload", kJack, true, {}, FileKind::Image, 768, Fault::CloseWindow,
      When::BeforeAck, 1, {"Prepare for update", "Please wait until the update has finished.",
-     "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage, 400, 2000},
+     "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
 };
 // clang-format on
 
