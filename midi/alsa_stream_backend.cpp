@@ -9,7 +9,7 @@ using namespace stream_framing;
 namespace {
 
 constexpr int kCompletionSlackMs = 2000;
-constexpr unsigned kStartLeadTicks = 2;
+constexpr uint32_t kStartLeadTicks = 1;
 // A unit is at most 524 bytes plus event heads; leave ample room.
 constexpr size_t kOutputBufferBytes = 16384;
 
@@ -108,12 +108,17 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         report(StreamProblem::DestinationGone);
     if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
         report(StreamProblem::ServiceGone);
-    // The current tick began up to 2 ms ago: an event due at it would leave at
-    // once, somewhere inside the tick, and the next one 5 ticks after the
-    // tick's start, less than 10 ms later. The first tick still wholly ahead,
-    // with one tick to spare for handing the events over, is the earliest
-    // moment at which a piece plays on the queue's own beat.
-    const unsigned now = snd_seq_queue_status_get_tick_time(status_) + kStartLeadTicks;
+    // The queue stands still while the unit is handed over, so that every
+    // event is timed from one tick that cannot move under us: a sender held up
+    // between reading the queue's time and handing the events over (a busy
+    // machine) would otherwise see a first piece leave late and the next ones
+    // on time, closer than 10 ms. The first piece waits for the next tick, so
+    // it plays on the queue's beat like the rest: at the current tick it would
+    // leave at once, somewhere inside that tick.
+    if (snd_seq_stop_queue(seq_, queue_, nullptr) < 0 || snd_seq_drain_output(seq_) < 0 ||
+        snd_seq_get_queue_status(seq_, queue_, status_) < 0)
+        report(StreamProblem::ServiceGone);
+    const uint32_t now = snd_seq_queue_status_get_tick_time(status_) + kStartLeadTicks;
 
     uint32_t playTicks = 0;
     snd_seq_event_t event;
@@ -129,7 +134,8 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         playTicks += pieces[i].deltaTicks;
     }
     makeAlsaEchoEvent(event, queue_, schedule_.last(), own_.client, own_.port);
-    if (snd_seq_event_output(seq_, &event) < 0 || snd_seq_drain_output(seq_) < 0) {
+    if (snd_seq_event_output(seq_, &event) < 0 ||
+        snd_seq_continue_queue(seq_, queue_, nullptr) < 0 || snd_seq_drain_output(seq_) < 0) {
         dropPending();
         report(StreamProblem::EventRefused);
     }
