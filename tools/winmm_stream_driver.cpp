@@ -11,6 +11,16 @@
 // MS milliseconds. Without steps: the upload's own rhythm, the version
 // request and a block at once, then a block after 250 ms, one after 30 ms,
 // and one after a 1 s idle.
+//
+// Three more steps make the platform fail from then on, the way a device
+// that goes away mid-update shows through the stream service, so that the
+// backend's failure paths run against the real service:
+//   "sN"  the stream stops playing once it has taken the N-th buffer from now
+//         (it is paused behind the backend's back): buffers are no longer
+//         handed back;
+//   "h"   the platform keeps every buffer (unprepare says still playing);
+//   "g"   the device is gone (handing a buffer over says no driver).
+// They swap the program's own import entries, so the backend is unchanged.
 #include "winmm_stream_backend.h"
 
 #include <cstdio>
@@ -18,7 +28,42 @@
 #include <string>
 #include <vector>
 
+// The import entries through which the backend calls winmm.
+extern "C" {
+extern decltype(&midiStreamOut) __imp_midiStreamOut;
+extern decltype(&midiOutUnprepareHeader) __imp_midiOutUnprepareHeader;
+}
+
 namespace {
+
+decltype(&midiStreamOut) platformStreamOut = nullptr;
+unsigned buffersBeforeStall = 0;
+
+MMRESULT WINAPI stallingStreamOut(HMIDISTRM stream, LPMIDIHDR header, UINT size)
+{
+    const MMRESULT result = platformStreamOut(stream, header, size);
+    if (buffersBeforeStall > 0 && --buffersBeforeStall == 0)
+        midiStreamPause(stream);
+    return result;
+}
+
+MMRESULT WINAPI goneStreamOut(HMIDISTRM, LPMIDIHDR, UINT)
+{
+    return MMSYSERR_NODRIVER;
+}
+
+MMRESULT WINAPI keepingUnprepare(HMIDIOUT, LPMIDIHDR, UINT)
+{
+    return MIDIERR_STILLPLAYING;
+}
+
+template <typename Function> void replaceImport(Function &entry, Function replacement)
+{
+    DWORD was;
+    VirtualProtect(&entry, sizeof entry, PAGE_READWRITE, &was);
+    entry = replacement;
+    VirtualProtect(&entry, sizeof entry, was, &was);
+}
 
 std::vector<unsigned char> unitFor(const std::string &step)
 {
@@ -73,8 +118,23 @@ int main(int argc, char **argv)
 
     int failures = 0;
     for (const std::string &step : steps) {
+        const unsigned number = static_cast<unsigned>(std::strtoul(step.c_str() + 1, nullptr, 10));
         if (step[0] == 'p') {
-            Sleep(static_cast<DWORD>(std::strtoul(step.c_str() + 1, nullptr, 10)));
+            Sleep(number);
+            continue;
+        }
+        if (step[0] == 's') {
+            if (!platformStreamOut)
+                platformStreamOut = __imp_midiStreamOut;
+            buffersBeforeStall = number;
+            replaceImport(__imp_midiStreamOut, &stallingStreamOut);
+            continue;
+        }
+        if (step == "h" || step == "g") {
+            if (step == "h")
+                replaceImport(__imp_midiOutUnprepareHeader, &keepingUnprepare);
+            else
+                replaceImport(__imp_midiStreamOut, &goneStreamOut);
             continue;
         }
         const std::vector<unsigned char> unit = unitFor(step);
