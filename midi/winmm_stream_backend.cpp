@@ -103,8 +103,12 @@ void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces
     // pieces of the next unit would all be due at once. Stopping sets the
     // position back to zero and hands back anything still queued.
     midiStreamStop(stream_);
-    if (held_ && release(0) != MMSYSERR_NOERROR)
-        report(StreamProblem::PreviousUnitHeld);
+    if (held_) {
+        const MMRESULT result = release(0);
+        if (result != MMSYSERR_NOERROR)
+            report(destinationGone(result) ? StreamProblem::DestinationGone
+                                           : StreamProblem::PreviousUnitHeld);
+    }
     midiStreamRestart(stream_);
     for (size_t i = 0; i < count; ++i) {
         writeEventBuffer(pieces[i], unit, buffer_->event);
