@@ -13,6 +13,14 @@ std::atomic<HANDLE> completionEvent{nullptr};
 constexpr DWORD kCompletionSlackMs = 2000;
 constexpr DWORD kStillPlayingLimitMs = 2000;
 
+// Results by which the platform says the device itself is no longer there
+// (unplugged, its driver unloaded, the handle invalidated with it).
+bool destinationGone(MMRESULT result)
+{
+    return result == MMSYSERR_INVALHANDLE || result == MMSYSERR_NODRIVER ||
+           result == MMSYSERR_BADDEVICEID || result == MIDIERR_NODEVICE;
+}
+
 } // namespace
 
 WinMMStreamBackend::WinMMStreamBackend() : StreamBackend("MidiOutWinMM") {}
@@ -20,6 +28,7 @@ WinMMStreamBackend::WinMMStreamBackend() : StreamBackend("MidiOutWinMM") {}
 WinMMStreamBackend::~WinMMStreamBackend()
 {
     close();
+    delete buffer_;
 }
 
 void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, StreamPortList &)
@@ -41,6 +50,11 @@ void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, St
         CloseHandle(event);
         report(StreamProblem::OpenRefused);
     }
+    // A send allocates nothing, so the buffer comes with the open; after a
+    // close that had to leave the old one to the platform, a new one.
+    if (!buffer_)
+        buffer_ = new Buffer;
+    held_ = false;
 
     MIDIPROPTIMEDIV division;
     division.cbStruct = sizeof division;
@@ -54,13 +68,22 @@ void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, St
     midiStreamRestart(stream_);
 }
 
+// Reset, stop and a pause for the device to settle, as on every backend;
+// the header is unprepared only after the stop has handed it back.
 void WinMMStreamBackend::closeStream()
 {
     midiOutReset(reinterpret_cast<HMIDIOUT>(stream_));
     midiStreamStop(stream_);
     Sleep(100);
+    const bool released = !held_ || release(kStillPlayingLimitMs) == MMSYSERR_NOERROR;
     midiStreamClose(stream_);
     stream_ = nullptr;
+    if (!released) {
+        // The platform still owns the header and may yet write into it: the
+        // buffer (under 200 bytes, at most one per open) is left to it.
+        buffer_ = nullptr;
+        held_ = false;
+    }
     if (HANDLE event = completionEvent.exchange(nullptr))
         CloseHandle(event);
 }
@@ -76,8 +99,19 @@ void CALLBACK WinMMStreamBackend::onStream(HMIDIOUT, UINT message, DWORD_PTR, DW
 
 void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces, size_t count)
 {
+    // The stream's clock runs on while nothing is queued, so after a pause the
+    // pieces of the next unit would all be due at once. Stopping sets the
+    // position back to zero and hands back anything still queued.
+    midiStreamStop(stream_);
+    if (held_) {
+        const MMRESULT result = release(0);
+        if (result != MMSYSERR_NOERROR)
+            report(destinationGone(result) ? StreamProblem::DestinationGone
+                                           : StreamProblem::PreviousUnitHeld);
+    }
+    midiStreamRestart(stream_);
     for (size_t i = 0; i < count; ++i) {
-        writeEventBuffer(pieces[i], unit, event_);
+        writeEventBuffer(pieces[i], unit, buffer_->event);
         playBuffer(pieces[i]);
     }
 }
@@ -85,49 +119,69 @@ void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces
 void WinMMStreamBackend::playBuffer(const Piece &piece)
 {
     HMIDIOUT out = reinterpret_cast<HMIDIOUT>(stream_);
-    header_ = MIDIHDR{};
-    header_.lpData = reinterpret_cast<LPSTR>(event_);
-    header_.dwBufferLength = bufferLength(piece);
-    header_.dwBytesRecorded = bytesRecorded(piece);
-    header_.dwFlags = 0;
-    if (midiOutPrepareHeader(out, &header_, sizeof header_) != MMSYSERR_NOERROR)
-        report(StreamProblem::PrepareRefused);
+    // Not held (checked before the unit, released after each piece): the
+    // header is ours to fill.
+    MIDIHDR &header = buffer_->header;
+    header = MIDIHDR{};
+    header.lpData = reinterpret_cast<LPSTR>(buffer_->event);
+    header.dwBufferLength = bufferLength(piece);
+    header.dwBytesRecorded = bytesRecorded(piece);
+    header.dwFlags = 0;
+    MMRESULT result = midiOutPrepareHeader(out, &header, sizeof header);
+    if (result != MMSYSERR_NOERROR)
+        report(destinationGone(result) ? StreamProblem::DestinationGone
+                                       : StreamProblem::PrepareRefused);
+    held_ = true;
 
-    // A buffer the stream did not take is never reported done.
-    if (midiStreamOut(stream_, &header_, sizeof header_) != MMSYSERR_NOERROR) {
-        midiOutUnprepareHeader(out, &header_, sizeof header_);
-        report(StreamProblem::EventRefused);
+    // A wake-up left over from an earlier buffer must not end this wait.
+    ResetEvent(completionEvent.load());
+    result = midiStreamOut(stream_, &header, sizeof header);
+    if (result != MMSYSERR_NOERROR) {
+        // A buffer the stream did not take is never reported done.
+        release(0);
+        report(destinationGone(result) ? StreamProblem::DestinationGone
+                                       : StreamProblem::EventRefused);
     }
     const DWORD boundMs = piece.deltaTicks * kTickMicros / 1000u + kCompletionSlackMs;
-    if (WaitForSingleObject(completionEvent.load(), boundMs) != WAIT_OBJECT_0) {
-        takeBufferBack();
+    if (!waitDone(boundMs)) {
+        // Stopping hands the buffer back without the reset's note-offs on
+        // every channel; if the platform still keeps it, the next send says so.
+        midiStreamStop(stream_);
+        release(kStillPlayingLimitMs);
         report(StreamProblem::NotPlayedInTime, boundMs);
     }
-    if (!unprepare()) {
-        takeBufferBack();
-        report(StreamProblem::StillPlaying);
-    }
+    result = release(kStillPlayingLimitMs);
+    if (result != MMSYSERR_NOERROR)
+        report(destinationGone(result) ? StreamProblem::DestinationGone
+                                       : StreamProblem::StillPlaying);
 }
 
-bool WinMMStreamBackend::unprepare()
+bool WinMMStreamBackend::waitDone(DWORD boundMs) const
 {
-    HMIDIOUT out = reinterpret_cast<HMIDIOUT>(stream_);
+    // The platform sets the flag on its own thread before the callback runs.
+    const volatile DWORD &flags = buffer_->header.dwFlags;
     const DWORD start = GetTickCount();
-    while (midiOutUnprepareHeader(out, &header_, sizeof header_) == MIDIERR_STILLPLAYING) {
-        if (GetTickCount() - start > kStillPlayingLimitMs)
+    while (!(flags & MHDR_DONE)) {
+        const DWORD elapsed = GetTickCount() - start;
+        if (elapsed >= boundMs)
             return false;
-        Sleep(1);
+        WaitForSingleObject(completionEvent.load(), boundMs - elapsed);
     }
     return true;
 }
 
-// After a failed wait the platform is told to hand the buffer back, so the
-// next send starts clean; the reset's own completion signal is cleared.
-void WinMMStreamBackend::takeBufferBack()
+MMRESULT WinMMStreamBackend::release(DWORD limitMs)
 {
-    midiOutReset(reinterpret_cast<HMIDIOUT>(stream_));
-    unprepare();
-    ResetEvent(completionEvent.load());
+    HMIDIOUT out = reinterpret_cast<HMIDIOUT>(stream_);
+    MIDIHDR &header = buffer_->header;
+    const DWORD start = GetTickCount();
+    MMRESULT result;
+    while ((result = midiOutUnprepareHeader(out, &header, sizeof header)) == MIDIERR_STILLPLAYING &&
+           GetTickCount() - start < limitMs)
+        Sleep(1);
+    if (result == MMSYSERR_NOERROR)
+        held_ = false;
+    return result;
 }
 
 unsigned WinMMOutputDevices::count()

@@ -10,7 +10,8 @@
 // opened on the output device with the port's time base (500 ticks per
 // quarter, 1,000,000 us per quarter), one buffer in the platform's hands at a
 // time, and a kernel event that the stream callback signals when the
-// platform hands a played buffer back.
+// platform hands a played buffer back. The stream's clock is restarted before
+// each unit, so that a pause between units never makes pieces due in the past.
 class WinMMStreamBackend final : public StreamBackend
 {
 public:
@@ -25,18 +26,28 @@ protected:
     void closeStream() override;
 
 private:
+    // The event buffer and its header. They live on the heap, apart from the
+    // backend: a buffer the platform never hands back is left to it when the
+    // port closes instead of being freed under it.
+    struct Buffer
+    {
+        alignas(4) unsigned char event[stream_framing::kPieceBufferBytes] = {};
+        MIDIHDR header = {};
+    };
+
     static void CALLBACK onStream(HMIDIOUT, UINT message, DWORD_PTR, DWORD_PTR, DWORD_PTR);
     void playBuffer(const stream_framing::Piece &piece);
-    // Waits until the platform lets go of the header; false after 2 s.
-    bool unprepare();
-    void takeBufferBack();
+    // True once the platform has marked the header done; the completion
+    // event only says when to look again.
+    bool waitDone(DWORD boundMs) const;
+    // Asks the platform for the header back for up to limitMs and returns its
+    // last answer; only MMSYSERR_NOERROR counts as released.
+    MMRESULT release(DWORD limitMs);
 
     HMIDISTRM stream_ = nullptr;
-    // The buffer and header live as long as the backend, not the send: after
-    // a failed wait the platform may still hold them for a moment, and a
-    // send's stack frame must not be what it writes into.
-    alignas(4) unsigned char event_[stream_framing::kPieceBufferBytes] = {};
-    MIDIHDR header_ = {};
+    Buffer *buffer_ = nullptr;
+    // The header is prepared and the platform has not yet let go of it.
+    bool held_ = false;
 };
 
 // The output devices as the stream service numbers them (RtMidi's Windows

@@ -1,0 +1,253 @@
+// Runs the Windows stream backend against a real stream service: Wine's
+// winmm, whose ALSA driver lists the kernel sequencer's ports as MIDI output
+// devices, inside the sequencer guest (scripts/guest-run). The cross-built
+// driver (tools/winmm_stream_driver.cpp) plays units to "Midi Through", and
+// arecordmidi records what comes out of it at 40 us a tick.
+// Wine's own ways, which the checks allow for and nothing more: it sends each
+// event as a whole SysEx message, with F0 put in front of a piece that does
+// not start with one and F7 after a piece that does not end with one; it
+// sends controller messages when a stream stops (the recording's SysEx
+// events are all that is compared); and a winmm program may crash on its way
+// out, so a run is judged by what the driver printed and what was recorded.
+#include "child_process.h"
+#include "smf_reader.h"
+
+#include <QtTest>
+
+#include <csignal>
+
+namespace {
+
+// arecordmidi's time base: 25,000 ticks per quarter at 60 bpm, 40 us a tick.
+// Wine's player paces to the millisecond, within about 2 ms.
+constexpr int kMinGapTicks = 200; // 8 ms
+constexpr int kMaxGapTicks = 300; // 12 ms
+constexpr int kDriverLimitMs = 60000;
+
+struct Outcome
+{
+    const char *message; // null: played
+    int minMs;
+    int maxMs;
+};
+
+const QMap<QString, Outcome> kOutcomes = {
+    {"played", {nullptr, 0, 400}},
+    {"late",
+     {"MidiOutWinMM::sendStream: the unit was not reported played within 2010 ms; it may not "
+      "have been played.",
+      2010, 3000}},
+    {"kept",
+     {"MidiOutWinMM::sendStream: the MIDI service kept the buffer playing for more than 2 s.", 2000,
+      3000}},
+    {"held",
+     {"MidiOutWinMM::sendStream: the MIDI service still holds the previous unit; nothing was "
+      "sent.",
+      0, 200}},
+    {"gone",
+     {"MidiOutWinMM::sendStream: the MIDI destination is gone; the unit was not played.", 0, 200}},
+};
+
+// The units the driver sends for "v" and "bN".
+std::vector<unsigned char> unitOf(const QString &step)
+{
+    if (step == "v")
+        return {0xF0, 0x03, 0x15, 0xF7};
+    const unsigned n = step.mid(1).toUInt();
+    std::vector<unsigned char> block(524, 0x00);
+    block[0] = 0xF0;
+    for (unsigned i = 1; i < 520; ++i)
+        block[i] = static_cast<unsigned char>((n + i) & 0x7F);
+    block[520] = 0xF7;
+    return block;
+}
+
+// Piece k of a unit as Wine puts it on the wire.
+std::vector<unsigned char> wirePiece(const std::vector<unsigned char> &unit, size_t k)
+{
+    const size_t length = unit.size() == 4 ? 4 : (k == 10 ? 44 : 48);
+    std::vector<unsigned char> piece(unit.begin() + 48 * k, unit.begin() + 48 * k + length);
+    if (piece.front() != 0xF0)
+        piece.insert(piece.begin(), 0xF0);
+    if (piece.back() != 0xF7)
+        piece.push_back(0xF7);
+    return piece;
+}
+
+bool throughIsRecorded()
+{
+    for (int i = 0; i < 300; ++i) {
+        QFile clients(QStringLiteral("/proc/asound/seq/clients"));
+        if (clients.open(QIODevice::ReadOnly)) {
+            const QByteArray text = clients.readAll();
+            const int through = text.indexOf("\"Midi Through\"");
+            const int next = text.indexOf("Client ", through + 1);
+            if (through >= 0 && text.mid(through, next - through).contains("Connecting To:"))
+                return true;
+        }
+        QThread::msleep(10);
+    }
+    return false;
+}
+
+} // namespace
+
+class TestWine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void playsThroughWinmm_data();
+    void playsThroughWinmm();
+
+private:
+    QTemporaryDir dir_;
+    QString driver_;
+};
+
+void TestWine::initTestCase()
+{
+    QVERIFY2(QFile::exists("/dev/snd/seq"),
+             "no ALSA sequencer here: this test runs through scripts/guest-run");
+    const QString tar = qEnvironmentVariable("TARNWICK_WINE_PREFIX");
+    const QString exe = qEnvironmentVariable("TARNWICK_WINE_DRIVER");
+    QVERIFY2(QFile::exists(tar) && QFile::exists(exe),
+             "TARNWICK_WINE_PREFIX and TARNWICK_WINE_DRIVER must name the built prefix and driver");
+    // Wine faults when it starts a program from the guest's 9p root: both
+    // the prefix and the program run from the guest's /tmp.
+    QVERIFY(dir_.isValid() && QDir().mkpath(dir_.filePath("prefix")));
+    QCOMPARE(QProcess::execute("tar", {"-C", dir_.filePath("prefix"), "-xf", tar}), 0);
+    driver_ = dir_.filePath("winmm_stream_driver.exe");
+    QVERIFY(QFile::copy(exe, driver_));
+    qputenv("WINEPREFIX", dir_.filePath("prefix").toLocal8Bit());
+    qputenv("WINEDEBUG", "-all");
+    qputenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d");
+    // One Wine server for all rows: starting it is most of a run's time. The
+    // server and the driver run at a real-time priority: Wine's stream player
+    // asks for a time-critical thread, which Wine does not give it here, and
+    // on the guest's one CPU the recorder, this test and Wine's services
+    // would otherwise delay its wake-ups by up to 20 ms now and then.
+    QCOMPARE(QProcess::execute("chrt", {"-f", "10", "wineserver", "-p"}), 0);
+    // The first program in a prefix starts Wine's services, which keep the
+    // guest's one CPU busy for a while: that happens before the first row.
+    ChildProcess first;
+    QVERIFY(first.start({"wine", driver_.toStdString(), "no such device"},
+                        dir_.filePath("first.log").toStdString()));
+    QVERIFY(first.waitForExit(kDriverLimitMs));
+}
+
+void TestWine::cleanupTestCase()
+{
+    QProcess::execute("wineserver", {"-k"});
+}
+
+void TestWine::playsThroughWinmm_data()
+{
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QStringList>("outcomes"); // one per unit
+    QTest::addColumn<QList<int>>("recorded");  // pieces recorded per unit
+    // Whether the gaps are checked: in the rows of failures, only what was
+    // played and printed.
+    QTest::addColumn<bool>("paced");
+    QTest::newRow("request and block at once, blocks after 250 ms, 30 ms and a 1 s idle")
+        << QStringList{"v", "b1", "p250", "b2", "p30", "b3", "p1000", "b4"}
+        << QStringList{"played", "played", "played", "played", "played"}
+        << QList<int>{1, 11, 11, 11, 11} << true;
+    QTest::newRow("the service stops handing buffers back mid-unit, then plays again")
+        << QStringList{"b1", "s4", "b2", "b3"} << QStringList{"played", "late", "played"}
+        << QList<int>{11, 3, 11} << false;
+    QTest::newRow("the platform keeps a buffer: the next unit is refused, close survives")
+        << QStringList{"b1", "h", "b2", "b3"} << QStringList{"played", "kept", "held"}
+        << QList<int>{11, 1, 0} << false;
+    QTest::newRow("the device is gone")
+        << QStringList{"b1", "g", "b2", "b3"} << QStringList{"played", "gone", "gone"}
+        << QList<int>{11, 0, 0} << false;
+}
+
+void TestWine::playsThroughWinmm()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QStringList, outcomes);
+    QFETCH(QList<int>, recorded);
+    QFETCH(bool, paced);
+    const QString recording = dir_.filePath("witness.mid");
+    const QString log = dir_.filePath("driver.log");
+    ChildProcess recorder;
+    QVERIFY(recorder.start(
+        {"arecordmidi", "-p", "Midi Through:0", "-t", "25000", "-b", "60", recording.toStdString()},
+        dir_.filePath("arecordmidi.log").toStdString()));
+    QVERIFY2(throughIsRecorded(), "arecordmidi did not subscribe to Midi Through");
+
+    std::vector<std::string> argv{"chrt",        "-f", "10", "wine", driver_.toStdString(),
+                                  "Midi Through"};
+    for (const QString &step : steps)
+        argv.push_back(step.toStdString());
+    ChildProcess driver;
+    QVERIFY(driver.start(argv, log.toStdString()));
+    QVERIFY2(driver.waitForExit(kDriverLimitMs), "the driver did not finish: a send hangs");
+    QCOMPARE(recorder.stop(SIGINT), 0);
+
+    QFile file(log);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    // The driver's C runtime ends its lines with CR LF.
+    const QString printed = QString::fromUtf8(file.readAll()).remove('\r');
+    QVERIFY2(printed.contains("opened Midi Through") && printed.contains("\nclosed"),
+             qPrintable(printed));
+    QStringList units;
+    for (const QString &step : steps) {
+        if (step == "v" || step.startsWith('b'))
+            units << step;
+    }
+    QCOMPARE(units.size(), outcomes.size());
+    for (int u = 0; u < units.size(); ++u) {
+        const Outcome expected = kOutcomes.value(outcomes[u]);
+        const QRegularExpression line(
+            QString("^%1: (played in|failed after) (\\d+) ms(: (.*))?$").arg(units[u]),
+            QRegularExpression::MultilineOption);
+        const QRegularExpressionMatch m = line.match(printed);
+        QVERIFY2(m.hasMatch(), qPrintable(units[u] + " printed no result:\n" + printed));
+        QCOMPARE(m.captured(4).trimmed(), QString(expected.message ? expected.message : ""));
+        const int ms = m.captured(2).toInt();
+        QVERIFY2(ms >= expected.minMs && ms <= expected.maxMs,
+                 qPrintable(QString("%1: %2 ms").arg(units[u]).arg(ms)));
+    }
+
+    SmfRecording witness;
+    std::string error;
+    QVERIFY2(readSmfSysex(recording.toStdString(), witness, error), error.c_str());
+    QCOMPARE(witness.ticksPerQuarter, 25000u);
+    size_t next = 0;
+    for (int u = 0; u < units.size(); ++u) {
+        const std::vector<unsigned char> unit = unitOf(units[u]);
+        QVERIFY2(next + recorded[u] <= witness.sysex.size(),
+                 qPrintable(QString("%1 events recorded").arg(witness.sysex.size())));
+        qint64 fewest = 0, most = 0;
+        for (int k = 0; k < recorded[u]; ++k) {
+            const SmfSysex &event = witness.sysex[next + k];
+            QVERIFY2(event.bytes == wirePiece(unit, size_t(k)),
+                     qPrintable(QString("%1 piece %2: %3 bytes")
+                                    .arg(units[u])
+                                    .arg(k + 1)
+                                    .arg(event.bytes.size())));
+            if (paced && k > 0) {
+                const qint64 gap = qint64(event.tick - witness.sysex[next + k - 1].tick);
+                fewest = k == 1 ? gap : qMin(fewest, gap);
+                most = qMax(most, gap);
+                QVERIFY2(gap >= kMinGapTicks && gap <= kMaxGapTicks,
+                         qPrintable(QString("%1 piece %2: %3 ms after the previous one")
+                                        .arg(units[u])
+                                        .arg(k + 1)
+                                        .arg(gap * 0.04)));
+            }
+        }
+        if (paced && recorded[u] > 1)
+            qInfo("%s: gaps %.2f to %.2f ms", qPrintable(units[u]), fewest * 0.04, most * 0.04);
+        next += size_t(recorded[u]);
+    }
+    QCOMPARE(witness.sysex.size(), next);
+}
+
+QTEST_GUILESS_MAIN(TestWine)
+#include "tst_wine.moc"
