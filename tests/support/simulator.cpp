@@ -15,11 +15,6 @@ Simulator::Simulator()
     imagePath_ = dir_.filePath("image.bin");
 }
 
-Simulator::~Simulator()
-{
-    stop();
-}
-
 bool Simulator::start(const QStringList &args, int timeoutMs)
 {
     if (process_.isRunning() || !dir_.isValid())
@@ -49,21 +44,6 @@ bool Simulator::start(const QStringList &args, int timeoutMs)
         QThread::msleep(5);
     }
     return false;
-}
-
-int Simulator::stop(int timeoutMs)
-{
-    return process_.stop(SIGTERM, timeoutMs);
-}
-
-void Simulator::kill()
-{
-    process_.stop(SIGKILL, 2000);
-}
-
-bool Simulator::waitForExit(int timeoutMs)
-{
-    return process_.waitForExit(timeoutMs);
 }
 
 QJsonObject Simulator::summary() const

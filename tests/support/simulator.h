@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <csignal>
 
 // The simulated instrument (tarnwick-sim) run as a child of the test, on the
 // JACK server the test started (JACK_DEFAULT_SERVER is inherited).
@@ -16,18 +17,18 @@ class Simulator
 {
 public:
     Simulator();
-    ~Simulator();
+    ~Simulator() { stop(); }
     Simulator(const Simulator &) = delete;
     Simulator &operator=(const Simulator &) = delete;
 
     // True once the simulator has printed READY (at most timeoutMs).
     bool start(const QStringList &args = {}, int timeoutMs = 5000);
     // SIGTERM and wait; returns the waitpid status (-1 when not running).
-    int stop(int timeoutMs = 3000);
+    int stop(int timeoutMs = 3000) { return process_.stop(SIGTERM, timeoutMs); }
     // SIGKILL: an instrument that vanishes without a summary.
-    void kill();
+    void kill() { process_.stop(SIGKILL, 2000); }
     // Waits for the simulator to exit by itself (e.g. --exit-after-block).
-    bool waitForExit(int timeoutMs);
+    bool waitForExit(int timeoutMs) { return process_.waitForExit(timeoutMs); }
     bool isRunning() { return process_.isRunning(); }
     int exitStatus() const { return process_.exitStatus(); }
     pid_t pid() const { return process_.pid(); }

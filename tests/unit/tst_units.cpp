@@ -205,6 +205,26 @@ private slots:
         backend.send(unit.data(), unit.size()); // closed: nothing, no report
         QCOMPARE(backend.played.size(), 0);
     }
+    void openChecks()
+    {
+        RecordingBackend backend;
+        OnePort port;
+        std::string error;
+        try {
+            backend.open(1, "", port);
+        } catch (const RtMidiError &e) {
+            error = e.getMessage();
+        }
+        QCOMPARE(error, std::string("MidiOutTest::openStreamPort: the 'portNumber' argument (1) "
+                                    "is invalid."));
+        QVERIFY(!backend.isOpen());
+        backend.open(0, "", port);
+        backend.open(0, "", port); // only warns: the first stays open
+        const unsigned char unit[4] = {0xF0, 3, 0x15, 0xF7};
+        backend.send(unit, 0); // only warns: nothing is played
+        backend.send(unit, 4);
+        QCOMPARE(backend.played.size(), 1);
+    }
     void timingRule()
     {
         // 480 frames: 5 ticks of 2 ms at 48 kHz.
