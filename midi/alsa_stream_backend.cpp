@@ -9,7 +9,8 @@ using namespace stream_framing;
 namespace {
 
 constexpr int kCompletionSlackMs = 2000;
-constexpr uint32_t kStartLeadTicks = 1;
+constexpr uint32_t kStartLeadTicks = 2;
+constexpr int kHandOverAttempts = 10;
 // A unit is at most 524 bytes plus event heads; leave ample room.
 constexpr size_t kOutputBufferBytes = 16384;
 
@@ -106,43 +107,55 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
 {
     if (lost_)
         report(StreamProblem::DestinationGone);
-    if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
-        report(StreamProblem::ServiceGone);
-    // Every event of the unit is scheduled relative to the tick at which the
-    // sequencer takes it, all in one write: a sender held up between reading
-    // the queue's time and handing the events over (a busy machine) cannot
-    // shorten a gap, and should the queue's tick move on while the kernel takes
-    // the events, a gap can only grow. The first piece waits for the next tick,
-    // so that it plays on the queue's beat like the rest: at the current tick it
-    // would leave at once, somewhere inside that tick, less than 10 ms before
-    // the second. A unit following the last one closely keeps its distance.
-    if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
-        report(StreamProblem::ServiceGone);
-    const uint32_t now = snd_seq_queue_status_get_tick_time(status_);
-    const uint32_t wait = schedule_.due(now, pieces[0].deltaTicks) - now;
-    uint32_t after = wait > kStartLeadTicks ? wait : kStartLeadTicks;
-
+    // The pieces are timed from a tick that must still lie ahead when the
+    // sequencer takes them: a piece due at a moment already past would leave at
+    // once and the next one on time, less than 10 ms later. The current tick
+    // began up to 2 ms ago, so the first piece waits for the tick after next,
+    // and the queue's time is read again right before the hand-over: a sender
+    // held up in between (a busy machine) times the unit afresh.
     uint32_t playTicks = 0;
-    snd_seq_event_t event;
-    for (size_t i = 0; i < count; ++i) {
-        if (i > 0)
-            after += pieces[i].deltaTicks;
-        makeAlsaPieceEvent(event, queue_, after, own_.port, unit + pieces[i].offset,
-                           pieces[i].length);
-        if (snd_seq_event_output(seq_, &event) < 0) {
+    for (int attempt = 0;; ++attempt) {
+        if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
+            report(StreamProblem::ServiceGone);
+        const uint32_t now = snd_seq_queue_status_get_tick_time(status_) + kStartLeadTicks;
+        StreamSchedule schedule = schedule_;
+        playTicks = 0;
+        uint32_t first = 0;
+        snd_seq_event_t event;
+        for (size_t i = 0; i < count; ++i) {
+            const uint32_t tick = schedule.due(now, pieces[i].deltaTicks);
+            if (i == 0)
+                first = tick;
+            makeAlsaPieceEvent(event, queue_, tick, own_.port, unit + pieces[i].offset,
+                               pieces[i].length);
+            if (snd_seq_event_output(seq_, &event) < 0) {
+                dropPending();
+                report(StreamProblem::EventRefused);
+            }
+            schedule.played(tick);
+            playTicks += pieces[i].deltaTicks;
+        }
+        makeAlsaEchoEvent(event, queue_, schedule.last(), own_.client, own_.port);
+        if (snd_seq_event_output(seq_, &event) < 0 ||
+            snd_seq_get_queue_status(seq_, queue_, status_) < 0) {
             dropPending();
             report(StreamProblem::EventRefused);
         }
-        playTicks += pieces[i].deltaTicks;
-    }
-    makeAlsaEchoEvent(event, queue_, after, own_.client, own_.port);
-    if (snd_seq_event_output(seq_, &event) < 0 || snd_seq_drain_output(seq_) < 0) {
-        dropPending();
-        report(StreamProblem::EventRefused);
+        const auto ahead =
+            static_cast<int32_t>(first - snd_seq_queue_status_get_tick_time(status_));
+        if (ahead >= static_cast<int32_t>(kStartLeadTicks) || attempt == kHandOverAttempts) {
+            if (snd_seq_drain_output(seq_) < 0) {
+                dropPending();
+                report(StreamProblem::EventRefused);
+            }
+            schedule_ = schedule;
+            break;
+        }
+        snd_seq_drop_output(seq_); // nothing of it has reached the sequencer
     }
 
-    const int boundMs =
-        static_cast<int>((playTicks + after) * kTickMicros / 1000u) + kCompletionSlackMs;
+    const int boundMs = static_cast<int>((playTicks + 2 * kStartLeadTicks) * kTickMicros / 1000u) +
+                        kCompletionSlackMs;
     switch (awaitEcho(boundMs)) {
     case Outcome::Echoed:
         return;
@@ -169,11 +182,8 @@ AlsaStreamBackend::Outcome AlsaStreamBackend::awaitEcho(int timeoutMs)
                 break;
             if (alsaAnnouncesLoss(*in, destination_, own_))
                 lost_ = true;
-            else if (in->type == SND_SEQ_EVENT_ECHO && in->source.client == own_.client) {
-                // The sequencer made the echo's time absolute: the last piece's tick.
-                schedule_.played(in->time.tick);
+            else if (in->type == SND_SEQ_EVENT_ECHO && in->source.client == own_.client)
                 return lost_ ? Outcome::Lost : Outcome::Echoed;
-            }
         }
         if (lost_)
             return Outcome::Lost;

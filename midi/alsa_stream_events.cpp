@@ -25,26 +25,25 @@ bool parseAlsaAddress(const std::string &portName, AlsaAddress &address)
     return true;
 }
 
-void makeAlsaPieceEvent(snd_seq_event_t &event, int queue, unsigned afterTicks, int sourcePort,
+void makeAlsaPieceEvent(snd_seq_event_t &event, int queue, unsigned tick, int sourcePort,
                         const unsigned char *bytes, unsigned length)
 {
     snd_seq_ev_clear(&event);
     snd_seq_ev_set_source(&event, sourcePort);
     snd_seq_ev_set_subs(&event);
-    snd_seq_ev_schedule_tick(&event, queue, 1, afterTicks);
+    snd_seq_ev_schedule_tick(&event, queue, 0, tick);
     // The sequencer passes a SysEx event's bytes through untouched, so pieces
     // that do not start with F0 and the zero bytes after F7 reach the device.
     snd_seq_ev_set_sysex(&event, length, const_cast<unsigned char *>(bytes));
 }
 
-void makeAlsaEchoEvent(snd_seq_event_t &event, int queue, unsigned afterTicks, int ownClient,
-                       int ownPort)
+void makeAlsaEchoEvent(snd_seq_event_t &event, int queue, unsigned tick, int ownClient, int ownPort)
 {
     snd_seq_ev_clear(&event);
     event.type = SND_SEQ_EVENT_ECHO;
     snd_seq_ev_set_source(&event, ownPort);
     snd_seq_ev_set_dest(&event, ownClient, ownPort);
-    snd_seq_ev_schedule_tick(&event, queue, 1, afterTicks);
+    snd_seq_ev_schedule_tick(&event, queue, 0, tick);
 }
 
 bool alsaAnnouncesLoss(const snd_seq_event_t &event, const AlsaAddress &destination,

@@ -18,16 +18,14 @@ struct AlsaAddress
 bool parseAlsaAddress(const std::string &portName, AlsaAddress &address);
 
 // A piece of a unit: a SysEx event carrying the raw bytes (not copied; they
-// must live until the event is output), scheduled on `queue` `afterTicks`
-// after the tick at which the sequencer takes it, from our `sourcePort` to
-// its subscribers.
-void makeAlsaPieceEvent(snd_seq_event_t &event, int queue, unsigned afterTicks, int sourcePort,
+// must live until the event is output), scheduled on `queue` at absolute
+// `tick`, from our `sourcePort` to its subscribers.
+void makeAlsaPieceEvent(snd_seq_event_t &event, int queue, unsigned tick, int sourcePort,
                         const unsigned char *bytes, unsigned length);
 
-// The event sent back to ourselves `afterTicks` after the tick at which the
-// sequencer takes it, behind the unit's last piece: when it arrives, the whole
-// unit has been delivered, and its time is the last piece's absolute tick.
-void makeAlsaEchoEvent(snd_seq_event_t &event, int queue, unsigned afterTicks, int ownClient,
+// The event sent back to ourselves at `tick`, behind the unit's last piece:
+// when it arrives, the whole unit has been delivered.
+void makeAlsaEchoEvent(snd_seq_event_t &event, int queue, unsigned tick, int ownClient,
                        int ownPort);
 
 // True when an announcement from the sequencer says `destination` (or its

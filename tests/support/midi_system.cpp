@@ -183,8 +183,10 @@ private:
 #ifdef TARNWICK_HAVE_ALSA
 // The kernel's sequencer, inside the guest (scripts/guest-run): no server; the
 // instrument is tarnwick-sim --alsa, whose clock is the real time at which the
-// sequencer delivered each event, in microseconds. The emulated machine's
-// timer interrupts, which pace the queue, put that within about 0.1 ms.
+// sequencer delivered each event, in microseconds. Here the whole program, the
+// instrument and the sequencer share one emulated CPU, whose timer interrupts
+// come up to about 1 ms late now and then; the stream port's own beat is shown
+// within 0.1 ms by the sequencer's stream test.
 class AlsaSystem final : public MidiSystem
 {
 public:
@@ -200,7 +202,7 @@ public:
     void stopServer(int) override { giveUp("the sequencer is the kernel's: it cannot be stopped"); }
     // A sequencer port takes connections as soon as it is listed.
     bool waitForInput(const std::string &) override { return true; }
-    double spacingToleranceMicros() const override { return 100.0; }
+    double spacingToleranceMicros() const override { return 1000.0; }
     // Removes every subscription into the instrument's port, as aconnect -d would.
     bool cutConnection() override
     {

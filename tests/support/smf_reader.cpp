@@ -46,6 +46,7 @@ bool readSmfSysex(const std::string &path, SmfRecording &recording, std::string 
         }
         const bool track = bigEndian(d, chunk, 4) == 0x4D54726B; // MTrk
         std::uint64_t tick = 0;
+        unsigned running = 0; // a channel message's status, which may be left out
         for (size_t at = chunk + 8; track && at < end;) {
             std::uint64_t delta = 0, length = 0;
             if (!varLen(d, at, end, delta) || at >= end) {
@@ -53,11 +54,23 @@ bool readSmfSysex(const std::string &path, SmfRecording &recording, std::string 
                 return false;
             }
             tick += delta;
-            const unsigned status = d[at++];
+            unsigned status = d[at++];
+            if (status < 0xF0) { // a channel message (Wine's controllers): skipped
+                if (status & 0x80)
+                    running = status;
+                else if (running)
+                    status = running, --at;
+                else {
+                    error = "a data byte without a status";
+                    return false;
+                }
+                at += (status & 0xE0) == 0xC0 ? 1 : 2; // program and pressure: one byte
+                continue;
+            }
             if (status == 0xFF && at < end) // meta event: type, length, data
                 ++at;
-            else if (status != 0xF0 && status != 0xF7) {
-                error = "an event other than SysEx or meta: status " + std::to_string(status);
+            if (status != 0xF0 && status != 0xF7 && status != 0xFF) {
+                error = "an unknown event: status " + std::to_string(status);
                 return false;
             }
             if (!varLen(d, at, end, length) || at + length > end) {
