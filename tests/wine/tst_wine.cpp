@@ -14,7 +14,6 @@
 
 #include <QtTest>
 
-
 namespace {
 
 // Wine's player paces to the millisecond, within about 2 ms: 8 to 12 ms.
