@@ -9,6 +9,7 @@
 #include "allocation_counter.h"
 #include "jack_midi_recorder.h"
 #include "midi_system.h"
+#include "stream_bench.h"
 #include "stream_midi_out.h"
 
 #include <algorithm>
@@ -23,31 +24,6 @@
 #include <vector>
 
 namespace {
-
-double cpuSeconds(clockid_t clock)
-{
-    timespec t;
-    clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
-}
-
-double percentile(std::vector<double> sorted, double p)
-{
-    std::sort(sorted.begin(), sorted.end());
-    const size_t i = static_cast<size_t>(p * static_cast<double>(sorted.size() - 1) + 0.5);
-    return sorted[i];
-}
-
-std::vector<unsigned char> blockUnit(unsigned seed)
-{
-    std::vector<unsigned char> unit(524, 0);
-    unit[0] = 0xF0;
-    unit[1] = 0x03;
-    for (size_t i = 2; i < 520; ++i)
-        unit[i] = static_cast<unsigned char>((i + seed) & 0x7F);
-    unit[520] = 0xF7;
-    return unit;
-}
 
 bool runPeriod(unsigned period, int units)
 {

@@ -10,26 +10,13 @@
 #include "midi_system.h"
 #include "sequencer_witness.h"
 #include "stream_midi_out.h"
+#include "units.h"
 
 #include <QtTest>
 
 #include <chrono>
 
 namespace {
-
-using Unit = SequencerWitness::Unit;
-
-// A data block message: F0, 519 7-bit bytes that differ with seed, F7, 0, 0, 0.
-Unit blockUnit(unsigned seed)
-{
-    Unit u(524, 0);
-    u[0] = 0xF0;
-    for (size_t i = 1; i < 520; ++i)
-        u[i] = static_cast<unsigned char>((i * 7 + seed * 13) & 0x7F);
-    u[520] = 0xF7;
-    return u;
-}
-const Unit kRequest = {0xF0, 0x03, 0x15, 0xF7};
 
 // A piece of 48 bytes (the last 44) as the port sends it, unchanged.
 Unit pieceOf(const Unit &unit, int k)

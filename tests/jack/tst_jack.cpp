@@ -5,6 +5,7 @@
 #include "allocation_counter.h"
 #include "midi_system.h"
 #include "stream_midi_out.h"
+#include "units.h"
 
 #include <QtTest>
 
@@ -18,24 +19,11 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-using Unit = std::vector<unsigned char>;
 
 long long msSince(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
 }
-
-// A data block message: F0, 519 7-bit bytes that differ with seed, F7, 0, 0, 0.
-Unit blockUnit(unsigned seed)
-{
-    Unit u(524, 0);
-    u[0] = 0xF0;
-    for (size_t i = 1; i < 520; ++i)
-        u[i] = static_cast<unsigned char>((i * 7 + seed * 13) & 0x7F);
-    u[520] = 0xF7;
-    return u;
-}
-const Unit kRequest = {0xF0, 0x03, 0x15, 0xF7};
 
 // Opens the port on the output named `name`, which takes connections by now.
 bool openOn(StreamMidiOut &out, const std::string &name)
