@@ -136,10 +136,13 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
             playTicks += pieces[i].deltaTicks;
         }
         makeAlsaEchoEvent(event, queue_, schedule.last(), own_.client, own_.port);
-        if (snd_seq_event_output(seq_, &event) < 0 ||
-            snd_seq_get_queue_status(seq_, queue_, status_) < 0) {
+        if (snd_seq_event_output(seq_, &event) < 0) {
             dropPending();
             report(StreamProblem::EventRefused);
+        }
+        if (snd_seq_get_queue_status(seq_, queue_, status_) < 0) {
+            dropPending();
+            report(StreamProblem::ServiceGone);
         }
         const auto ahead =
             static_cast<int32_t>(first - snd_seq_queue_status_get_tick_time(status_));

@@ -107,23 +107,7 @@ int main(int argc, char **argv)
         ++index;
     out.openStreamPort(index, "RtMidi Output");
 
-    std::vector<std::vector<unsigned char>> data;
-    for (int u = 0; u < units; ++u)
-        data.push_back(blockUnit(static_cast<unsigned>(u)));
-    std::vector<double> wallMs;
-    const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    long allocs = 0;
-    for (int u = 0; u < units; ++u) {
-        const auto start = std::chrono::steady_clock::now();
-        startCountingAllocations();
-        out.sendStream(data[static_cast<size_t>(u)].data(), 524);
-        allocs += stopCountingAllocations();
-        wallMs.push_back(
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                .count());
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-    const double process = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0;
+    const SendFigures figures = sendBlocks(out, units);
     out.closePort();
     for (int i = 0; i < 100 && sink.count() < static_cast<size_t>(units) * 11; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -141,13 +125,6 @@ int main(int argc, char **argv)
     }
     std::printf("ALSA sequencer: %d units, %zu events (expected %d)\n", units, times.size(),
                 units * 11);
-    std::printf("  spacing ms   min %.3f  median %.3f  p99 %.3f  max %.3f\n",
-                percentile(spacing, 0.0), percentile(spacing, 0.5), percentile(spacing, 0.99),
-                percentile(spacing, 1.0));
-    std::printf("  wall ms/unit min %.2f  median %.2f  p99 %.2f  max %.2f  (ideal 100)\n",
-                percentile(wallMs, 0.0), percentile(wallMs, 0.5), percentile(wallMs, 0.99),
-                percentile(wallMs, 1.0));
-    std::printf("  cpu ms/unit  process %.3f\n", process * 1000.0 / units);
-    std::printf("  allocations per send %.3f\n", static_cast<double>(allocs) / units);
+    printFigures(spacing, figures);
     return times.size() == static_cast<size_t>(units) * 11 ? 0 : 1;
 }

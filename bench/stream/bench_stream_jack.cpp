@@ -43,28 +43,8 @@ bool runPeriod(unsigned period, int units)
         ++index;
     out.openStreamPort(index, "RtMidi Output");
 
-    std::vector<std::vector<unsigned char>> data;
-    for (int u = 0; u < units; ++u)
-        data.push_back(blockUnit(static_cast<unsigned>(u)));
-    std::vector<double> wallMs;
-    wallMs.reserve(static_cast<size_t>(units));
     recorder->clear();
-
-    const double process0 = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID);
-    double sender = 0;
-    long allocs = 0;
-    for (int u = 0; u < units; ++u) {
-        const double thread0 = cpuSeconds(CLOCK_THREAD_CPUTIME_ID);
-        const auto start = std::chrono::steady_clock::now();
-        startCountingAllocations();
-        out.sendStream(data[static_cast<size_t>(u)].data(), 524);
-        allocs += stopCountingAllocations();
-        const auto end = std::chrono::steady_clock::now();
-        sender += cpuSeconds(CLOCK_THREAD_CPUTIME_ID) - thread0;
-        wallMs.push_back(std::chrono::duration<double, std::milli>(end - start).count());
-        std::this_thread::sleep_for(std::chrono::milliseconds(30));
-    }
-    const double process = cpuSeconds(CLOCK_PROCESS_CPUTIME_ID) - process0;
+    const SendFigures figures = sendBlocks(out, units);
     out.closePort();
     recorder->waitFor(static_cast<size_t>(units) * 11, 1000);
 
@@ -82,15 +62,7 @@ bool runPeriod(unsigned period, int units)
     }
     std::printf("period %3u: %d units, %zu events (expected %d), xruns %u\n", period, units,
                 events.size(), units * 11, recorder->xruns());
-    std::printf("  spacing ms   min %.3f  median %.3f  p99 %.3f  max %.3f\n",
-                percentile(spacing, 0.0), percentile(spacing, 0.5), percentile(spacing, 0.99),
-                percentile(spacing, 1.0));
-    std::printf("  wall ms/unit min %.2f  median %.2f  p99 %.2f  max %.2f  (ideal 100)\n",
-                percentile(wallMs, 0.0), percentile(wallMs, 0.5), percentile(wallMs, 0.99),
-                percentile(wallMs, 1.0));
-    std::printf("  cpu ms/unit  process %.3f  sending thread %.3f\n", process * 1000.0 / units,
-                sender * 1000.0 / units);
-    std::printf("  allocations per send %.3f\n", static_cast<double>(allocs) / units);
+    printFigures(spacing, figures);
     return true;
 }
 
