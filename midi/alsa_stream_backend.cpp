@@ -34,10 +34,10 @@ void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portN
                                    StreamPortList &ports)
 {
     if (!parseAlsaAddress(ports.name(portNumber), destination_))
-        report(StreamProblem::OpenRefused);
+        fail(StreamProblem::OpenRefused);
     if (snd_seq_queue_status_malloc(&status_) < 0 || snd_seq_remove_events_malloc(&remove_) < 0) {
         release();
-        report(StreamProblem::NoCompletionEvent);
+        fail(StreamProblem::NoCompletionEvent);
     }
 
     bool ok = snd_seq_open(&seq_, "default", SND_SEQ_OPEN_DUPLEX, 0) == 0;
@@ -72,7 +72,7 @@ void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portN
     }
     if (!ok) {
         release();
-        report(StreamProblem::OpenRefused);
+        fail(StreamProblem::OpenRefused);
     }
 }
 
@@ -106,7 +106,7 @@ void AlsaStreamBackend::release()
 void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces, size_t count)
 {
     if (lost_)
-        report(StreamProblem::DestinationGone);
+        fail(StreamProblem::DestinationGone);
     // The pieces are timed from a tick that must still lie ahead when the
     // sequencer takes them: a piece due at a moment already past would leave at
     // once and the next one on time, less than 10 ms later. The current tick
@@ -116,7 +116,7 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
     uint32_t playTicks = 0;
     for (int attempt = 0;; ++attempt) {
         if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
-            report(StreamProblem::ServiceGone);
+            fail(StreamProblem::ServiceGone);
         const uint32_t now = snd_seq_queue_status_get_tick_time(status_) + kStartLeadTicks;
         StreamSchedule schedule = schedule_;
         playTicks = 0;
@@ -130,7 +130,7 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
                                pieces[i].length);
             if (snd_seq_event_output(seq_, &event) < 0) {
                 dropPending();
-                report(StreamProblem::EventRefused);
+                fail(StreamProblem::EventRefused);
             }
             schedule.played(tick);
             playTicks += pieces[i].deltaTicks;
@@ -138,18 +138,18 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         makeAlsaEchoEvent(event, queue_, schedule.last(), own_.client, own_.port);
         if (snd_seq_event_output(seq_, &event) < 0) {
             dropPending();
-            report(StreamProblem::EventRefused);
+            fail(StreamProblem::EventRefused);
         }
         if (snd_seq_get_queue_status(seq_, queue_, status_) < 0) {
             dropPending();
-            report(StreamProblem::ServiceGone);
+            fail(StreamProblem::ServiceGone);
         }
         const auto ahead =
             static_cast<int32_t>(first - snd_seq_queue_status_get_tick_time(status_));
         if (ahead >= static_cast<int32_t>(kStartLeadTicks) || attempt == kHandOverAttempts) {
             if (snd_seq_drain_output(seq_) < 0) {
                 dropPending();
-                report(StreamProblem::EventRefused);
+                fail(StreamProblem::EventRefused);
             }
             schedule_ = schedule;
             break;
@@ -164,11 +164,11 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         return;
     case Outcome::Lost:
         dropPending();
-        report(StreamProblem::DestinationGone);
+        fail(StreamProblem::DestinationGone);
         return;
     case Outcome::TimedOut:
         dropPending();
-        report(StreamProblem::NotPlayedInTime, static_cast<unsigned long long>(boundMs));
+        fail(StreamProblem::NotPlayedInTime, static_cast<unsigned long long>(boundMs));
         return;
     }
 }

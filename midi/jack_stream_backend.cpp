@@ -61,7 +61,7 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
 {
     const std::string destination = ports.name(portNumber);
     if (sem_init(&done_, 0, 0) != 0)
-        report(StreamProblem::NoCompletionEvent);
+        fail(StreamProblem::NoCompletionEvent);
     semReady_ = true;
 
     // A server busy with a loaded machine can miss the answer's deadline;
@@ -90,7 +90,7 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
     }
     if (!ok) {
         release();
-        report(StreamProblem::OpenRefused);
+        fail(StreamProblem::OpenRefused);
     }
     // PipeWire's libjack makes the connection after jack_connect returns: wait
     // until the port has it (bounded; a send without it reports the loss).
@@ -133,12 +133,12 @@ uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
 void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces, size_t count)
 {
     if (shutdown_.load())
-        report(StreamProblem::ServiceGone);
+        fail(StreamProblem::ServiceGone);
     // A unit given up earlier may still be in the callback's hands.
     if (state_.load(std::memory_order_acquire) != Idle && !waitForIdle(250))
-        report(StreamProblem::PreviousUnitHeld);
+        fail(StreamProblem::PreviousUnitHeld);
     if (jack_port_connected(port_) == 0)
-        report(StreamProblem::DestinationGone);
+        fail(StreamProblem::DestinationGone);
 
     for (size_t i = 0; i < count; ++i) {
         events_[i].deltaFrames = ticksToFrames(pieces[i].deltaTicks);
@@ -164,7 +164,7 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
             break;
         if (state == Failed) {
             state_.store(Idle);
-            report(static_cast<StreamProblem>(failure_.load()));
+            fail(static_cast<StreamProblem>(failure_.load()));
         }
         if (shutdown_.load() || timedOut) {
             int expected = Queued;
@@ -172,11 +172,11 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
                 if (expected == Played)
                     break;
                 state_.store(Idle);
-                report(static_cast<StreamProblem>(failure_.load()));
+                fail(static_cast<StreamProblem>(failure_.load()));
             }
             if (shutdown_.load())
-                report(StreamProblem::ServiceGone);
-            report(StreamProblem::NotPlayedInTime, boundMs);
+                fail(StreamProblem::ServiceGone);
+            fail(StreamProblem::NotPlayedInTime, boundMs);
         }
     }
     sleepUntilFrame(lastFrame_.load(std::memory_order_acquire), deadline);

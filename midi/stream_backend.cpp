@@ -7,14 +7,14 @@ using namespace stream_framing;
 void StreamBackend::open(unsigned portNumber, const std::string &portName, StreamPortList &ports)
 {
     if (open_) {
-        report(StreamProblem::AlreadyOpen);
+        warn(StreamProblem::AlreadyOpen);
         return;
     }
     const unsigned count = ports.count();
     if (count == 0)
-        report(StreamProblem::NoDestinations);
+        fail(StreamProblem::NoDestinations);
     if (portNumber >= count)
-        report(StreamProblem::InvalidPort, portNumber);
+        fail(StreamProblem::InvalidPort, portNumber);
     openStream(portNumber, portName, ports);
     open_ = true;
 }
@@ -24,13 +24,13 @@ void StreamBackend::send(const unsigned char *data, size_t size)
     if (!open_)
         return;
     if (size == 0) {
-        report(StreamProblem::EmptyUnit);
+        warn(StreamProblem::EmptyUnit);
         return;
     }
     Piece pieces[kMaxPieces];
     const size_t count = frameUnit(size, pieces);
     if (count == 0)
-        report(StreamProblem::InvalidSize, size);
+        fail(StreamProblem::InvalidSize, size); // nothing past the unit copy is read
 
     unsigned char unit[kUnitCopyBytes] = {};
     std::memcpy(unit, data, size);

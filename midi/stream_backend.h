@@ -28,20 +28,21 @@ public:
     StreamBackend &operator=(const StreamBackend &) = delete;
 
     void open(unsigned portNumber, const std::string &portName, StreamPortList &ports);
-    // Returns when the unit has been played; reports a failure otherwise.
+    // Returns when the unit has been played; fails (throws) otherwise.
     void send(const unsigned char *data, size_t size);
     void close();
     bool isOpen() const { return open_; }
     const char *className() const { return className_; }
 
 protected:
-    // Reports through the one error funnel, under this backend's class name.
-    void report(StreamProblem problem, unsigned long long number = 0) const
+    // Report through the one error table, under this backend's class name.
+    [[noreturn]] void fail(StreamProblem problem, unsigned long long number = 0) const
     {
-        reportStreamProblem(className_, problem, number);
+        failStreamProblem(className_, problem, number);
     }
+    void warn(StreamProblem problem) const { warnStreamProblem(className_, problem); }
 
-    // Opens the service on a valid destination; reports (throws) on failure
+    // Opens the service on a valid destination; fails (throws)
     // and leaves nothing open then.
     virtual void openStream(unsigned portNumber, const std::string &portName,
                             StreamPortList &ports) = 0;
@@ -49,7 +50,7 @@ protected:
     // last has been played. Must not allocate.
     virtual void playUnit(const unsigned char *unit, const stream_framing::Piece *pieces,
                           size_t count) = 0;
-    // Releases everything openStream took. Never reports.
+    // Releases everything openStream took. Never fails or warns.
     virtual void closeStream() = 0;
 
 private:

@@ -24,7 +24,7 @@ public:
 protected:
     void openStream(unsigned, const std::string &, StreamPortList &) override
     {
-        report(StreamProblem::NoStreamService);
+        fail(StreamProblem::NoStreamService);
     }
     void playUnit(const unsigned char *, const stream_framing::Piece *, size_t) override {}
     void closeStream() override {}

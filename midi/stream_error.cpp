@@ -80,11 +80,14 @@ std::string streamProblemMessage(const char *backendClass, StreamProblem problem
     return message;
 }
 
-void reportStreamProblem(const char *backendClass, StreamProblem problem, unsigned long long number)
+void failStreamProblem(const char *backendClass, StreamProblem problem, unsigned long long number)
 {
     const std::string message = streamProblemMessage(backendClass, problem, number);
-    const RtMidiError::Type type = streamProblemType(problem);
     std::cerr << '\n' << message << "\n\n";
-    if (type != RtMidiError::WARNING)
-        throw RtMidiError(message, type);
+    throw RtMidiError(message, streamProblemType(problem));
+}
+
+void warnStreamProblem(const char *backendClass, StreamProblem problem)
+{
+    std::cerr << '\n' << streamProblemMessage(backendClass, problem) << "\n\n";
 }

@@ -32,8 +32,11 @@ RtMidiError::Type streamProblemType(StreamProblem problem);
 std::string streamProblemMessage(const char *backendClass, StreamProblem problem,
                                  unsigned long long number = 0);
 
-// The one place where the port reports a problem, following RtMidi's own
-// convention: the message goes to standard error; a warning then returns,
-// anything else is thrown as RtMidiError.
-void reportStreamProblem(const char *backendClass, StreamProblem problem,
-                         unsigned long long number = 0);
+// The two ways the port reports a problem, following RtMidi's own convention:
+// the message goes to standard error, and then a failure is thrown as
+// RtMidiError while a warning returns. Callers that go on after a failure
+// would read or write past a checked bound, so it cannot return.
+[[noreturn]] void failStreamProblem(const char *backendClass, StreamProblem problem,
+                                    unsigned long long number = 0);
+// For the problems whose type is WARNING: the operation returns doing nothing.
+void warnStreamProblem(const char *backendClass, StreamProblem problem);

@@ -35,7 +35,7 @@ void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, St
 {
     HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     if (!event)
-        report(StreamProblem::NoCompletionEvent);
+        fail(StreamProblem::NoCompletionEvent);
     completionEvent.store(event);
 
     if (stream_) {
@@ -48,7 +48,7 @@ void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, St
         stream_ = nullptr;
         completionEvent.store(nullptr);
         CloseHandle(event);
-        report(StreamProblem::OpenRefused);
+        fail(StreamProblem::OpenRefused);
     }
     // A send allocates nothing, so the buffer comes with the open; after a
     // close that had to leave the old one to the platform, a new one.
@@ -106,7 +106,7 @@ void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces
     if (held_) {
         const MMRESULT result = release(0);
         if (result != MMSYSERR_NOERROR)
-            report(destinationGone(result) ? StreamProblem::DestinationGone
+            fail(destinationGone(result) ? StreamProblem::DestinationGone
                                            : StreamProblem::PreviousUnitHeld);
     }
     midiStreamRestart(stream_);
@@ -129,7 +129,7 @@ void WinMMStreamBackend::playBuffer(const Piece &piece)
     header.dwFlags = 0;
     MMRESULT result = midiOutPrepareHeader(out, &header, sizeof header);
     if (result != MMSYSERR_NOERROR)
-        report(destinationGone(result) ? StreamProblem::DestinationGone
+        fail(destinationGone(result) ? StreamProblem::DestinationGone
                                        : StreamProblem::PrepareRefused);
     held_ = true;
 
@@ -139,7 +139,7 @@ void WinMMStreamBackend::playBuffer(const Piece &piece)
     if (result != MMSYSERR_NOERROR) {
         // A buffer the stream did not take is never reported done.
         release(0);
-        report(destinationGone(result) ? StreamProblem::DestinationGone
+        fail(destinationGone(result) ? StreamProblem::DestinationGone
                                        : StreamProblem::EventRefused);
     }
     const DWORD boundMs = piece.deltaTicks * kTickMicros / 1000u + kCompletionSlackMs;
@@ -148,11 +148,11 @@ void WinMMStreamBackend::playBuffer(const Piece &piece)
         // every channel; if the platform still keeps it, the next send says so.
         midiStreamStop(stream_);
         release(kStillPlayingLimitMs);
-        report(StreamProblem::NotPlayedInTime, boundMs);
+        fail(StreamProblem::NotPlayedInTime, boundMs);
     }
     result = release(kStillPlayingLimitMs);
     if (result != MMSYSERR_NOERROR)
-        report(destinationGone(result) ? StreamProblem::DestinationGone
+        fail(destinationGone(result) ? StreamProblem::DestinationGone
                                        : StreamProblem::StillPlaying);
 }
 
