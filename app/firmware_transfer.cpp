@@ -1,12 +1,8 @@
 #include "firmware_transfer.h"
 
-#include "action_errors.h"
 #include "device_id.h"
-#include "mainwindow.h"
 #include "reply_flags.h"
-#include "shared_objects.h"
-#include "ui_mainwindow.h"
-#include "wait_step.h"
+#include "session.h"
 
 namespace {
 
@@ -17,28 +13,70 @@ constexpr int kBetweenBlocksMs = 30;
 
 } // namespace
 
-FirmwareTransfer::FirmwareTransfer(MainWindow &window, Ui::MainWindow &ui)
-    : window_(window), ui_(ui)
+int progressPercent(unsigned blockNumber, unsigned blockCount)
 {
+    // The product stays in float: in double, block 29 of 100 would show 28.
+    const float fraction = static_cast<float>(blockNumber) / static_cast<float>(blockCount);
+    return static_cast<int>(fraction * 100.0f);
+}
+
+QString refusalText(TransferRefusal refusal)
+{
+    switch (refusal) {
+    case TransferRefusal::None:
+        break;
+    case TransferRefusal::PortsNotOpen:
+        return FirmwareTransfer::tr("Open devices!");
+    case TransferRefusal::FileNotOpen:
+        return FirmwareTransfer::tr("Open file!");
+    case TransferRefusal::FileTooLarge:
+        return FirmwareTransfer::tr("Firmware file too large!");
+    }
+    return QString();
+}
+
+FirmwareTransfer::FirmwareTransfer(TransferObserver &observer) : observer_(observer) {}
+
+TransferRefusal FirmwareTransfer::check()
+{
+    admitted_ = false;
+    if (!midi.midiIn.isPortOpen() || !midi.midiOut.isPortOpen())
+        return TransferRefusal::PortsNotOpen;
+    if (!firmwareFile.isOpen())
+        return TransferRefusal::FileNotOpen;
+    // Block numbers travel as 14-bit fields: a larger image would be numbered
+    // wrongly, so it is refused before anything is sent.
+    imageSize_ = firmwareFile.size();
+    if (imageSize_ > kMaxImageSize)
+        return TransferRefusal::FileTooLarge;
+    blockCount_ = blockCountForSize(imageSize_);
+    admitted_ = true;
+    return TransferRefusal::None;
 }
 
 bool FirmwareTransfer::run()
 {
-    blockCount_ = blockCountForSize(firmwareFile.size());
-    window_.appendLog(MainWindow::tr("Prepare for update"));
+    if (!admitted_)
+        return false;
+    admitted_ = false;
+    observer_.log(tr("Prepare for update"));
+    bool finished = false;
     try {
-        return sendBlocks();
+        finished = sendBlocks();
     } catch (const RtMidiError &error) {
         // The output could not play a block (the instrument went away, the
         // MIDI service stopped): the instrument does not have the image.
-        window_.appendLog(midiErrorText(error));
-        return false;
+        observer_.log(midiErrorText(error));
     }
+    observer_.log(finished ? tr("Update finished") : tr("Update failed"));
+    observer_.progress(0);
+    closeFileAndPorts();
+    return finished;
 }
 
 bool FirmwareTransfer::sendBlocks()
 {
-    const qint64 remainder = firmwareFile.size() % static_cast<qint64>(kBlockDataSize);
+    const qint64 remainder = imageSize_ % static_cast<qint64>(kBlockDataSize);
     unsigned int blockNumber = 1;
     // Driven by the bytes left in the file; the count decides the length of
     // the last block and that no pause follows it.
@@ -51,20 +89,19 @@ bool FirmwareTransfer::sendBlocks()
         unsigned char data[kBlockDataSize];
         const qint64 got = firmwareFile.read(reinterpret_cast<char *>(data), wanted);
         if (got != wanted) {
-            window_.appendLog(MainWindow::tr("Could not read the firmware file: ") +
-                              firmwareFile.errorString());
+            observer_.log(tr("Could not read the firmware file: ") + firmwareFile.errorString());
             return false;
         }
         sent_.addData(reinterpret_cast<const char *>(data), static_cast<int>(got));
         buildDataBlockMessage(message_, deviceId(), blockNumber, blockCount_, data,
                               static_cast<std::size_t>(got));
-        showProgress(blockNumber);
+        observer_.progress(progressPercent(blockNumber, blockCount_));
 
         if (blockNumber == 1) {
             if (!sendFirstBlockAndAwaitAcknowledgement())
                 return false;
             waitStep(kAfterAckMs);
-            window_.appendLog(MainWindow::tr("Updating"));
+            observer_.log(tr("Updating"));
         } else if (blockNumber == blockCount_) {
             send();
         } else {
@@ -84,7 +121,7 @@ bool FirmwareTransfer::sendBlocks()
 
 bool FirmwareTransfer::reportFileChanged()
 {
-    window_.appendLog(MainWindow::tr("The firmware file changed during the update."));
+    observer_.log(tr("The firmware file changed during the update."));
     return false;
 }
 
@@ -111,16 +148,4 @@ bool FirmwareTransfer::sendFirstBlockAndAwaitAcknowledgement()
 void FirmwareTransfer::send()
 {
     midi.midiOut.sendStream(message_.data(), message_.size());
-}
-
-int progressPercent(unsigned blockNumber, unsigned blockCount)
-{
-    // The product stays in float: in double, block 29 of 100 would show 28.
-    const float fraction = static_cast<float>(blockNumber) / static_cast<float>(blockCount);
-    return static_cast<int>(fraction * 100.0f);
-}
-
-void FirmwareTransfer::showProgress(unsigned int blockNumber)
-{
-    ui_.progressBar->setValue(progressPercent(blockNumber, blockCount_));
 }

@@ -2,31 +2,61 @@
 
 #include "messages.h"
 
+#include <QCoreApplication>
 #include <QCryptographicHash>
+#include <QString>
 #include <QtGlobal>
 
-class MainWindow;
+// Where an upload shows what it does: the window's log pane and progress bar,
+// or a terminal. Called on the thread that runs the upload, also from inside
+// its wait steps.
+class TransferObserver
+{
+public:
+    virtual ~TransferObserver() = default;
+    // One line of the log, unchanged ("Prepare for update", "Updating", ...).
+    virtual void log(const QString &line) = 0;
+    // The progress before each block is sent (0 to 100), and 0 once the upload
+    // has ended.
+    virtual void progress(int percent) = 0;
+};
 
-// The progress bar's value before block blockNumber of blockCount is sent: the
+// The progress value before block blockNumber of blockCount is sent: the
 // quotient in single precision times 100, truncated (block 53 of 100 shows 52).
 int progressPercent(unsigned blockNumber, unsigned blockCount);
 
-namespace Ui {
-class MainWindow;
-}
+// Why an upload does not start. Nothing has been sent or closed then.
+enum class TransferRefusal
+{
+    None,
+    PortsNotOpen, // "Open devices!"
+    FileNotOpen,  // "Open file!"
+    FileTooLarge, // "Firmware file too large!"
+};
 
-// One run of the upload: sends the open firmware file to the instrument block by
-// block, with the acknowledgement handshake after the first block and fixed
-// pacing after it, and shows the progress. The caller has checked that both
-// ports and the file are open and that the image is not too large.
+// The text the user is shown for a refusal (empty for None).
+QString refusalText(TransferRefusal refusal);
+
+// One upload of the open firmware file to the instrument over the session's
+// ports: block by block, with the acknowledgement handshake after the first
+// block and fixed pacing after it. One object serves one upload.
 class FirmwareTransfer
 {
-public:
-    FirmwareTransfer(MainWindow &window, Ui::MainWindow &ui);
+    Q_DECLARE_TR_FUNCTIONS(FirmwareTransfer)
 
-    // True when every block has been sent and played; false when the
-    // instrument did not acknowledge, the file could not be read as it was
-    // measured, or the MIDI output failed (the reason is logged).
+public:
+    explicit FirmwareTransfer(TransferObserver &observer);
+
+    // Checks that both ports and the file are open and reads the image's size,
+    // the one value that the block count, the last block's length and the
+    // size limit are taken from for the whole upload.
+    TransferRefusal check();
+
+    // Runs the upload that check() admitted (otherwise does nothing and
+    // returns false). Logs "Prepare for update", "Updating" after the
+    // acknowledgement, then "Update finished" or "Update failed" after the
+    // reason; then sets the progress back to 0 and closes the file and both
+    // ports, whatever the outcome. True when every block has been played.
     bool run();
 
 private:
@@ -36,13 +66,13 @@ private:
     // Logs that the file changed under the transfer; returns false (failed).
     bool reportFileChanged();
     void send();
-    void showProgress(unsigned int blockNumber);
 
-    MainWindow &window_;
-    Ui::MainWindow &ui_;
+    TransferObserver &observer_;
+    bool admitted_ = false;
+    qint64 imageSize_ = 0;
     unsigned int blockCount_ = 0;
-    // Reused for every block and never cleared between blocks; zeroed per run
-    // so that a short first block leaves only 7-bit bytes behind its data.
+    // Reused for every block and never cleared between blocks; zeroed per
+    // upload so that a short first block leaves only 7-bit bytes behind its data.
     DataBlockBuffer message_{};
     // Every image byte read for sending, to compare with the file at the end.
     QCryptographicHash sent_{QCryptographicHash::Sha256};

@@ -1,9 +1,48 @@
 #include "mainwindow.h"
 
-#include "session_teardown.h"
+#include "action_guards.h"
+#include "device_id.h"
+#include "error_reporting.h"
+#include "firmware_transfer.h"
+#include "messages.h"
+#include "port_names.h"
+#include "reply_callback.h"
+#include "reply_flags.h"
+#include "session.h"
 #include "ui_mainwindow.h"
 
 #include <QApplication>
+#include <QFileDialog>
+#include <QFileInfo>
+
+namespace {
+
+constexpr int kVersionPollMs = 5;
+constexpr int kVersionPollSteps = 200;
+
+// Whether the selection of one side is usable; tells the user when it is not.
+bool selectionPresent(const QString &selectedText)
+{
+    if (!selectedText.isEmpty())
+        return true;
+    showErrorBox(QCoreApplication::translate("MainWindow", "No Tarnwick device connected!"));
+    return false;
+}
+
+// The upload's lines go to the log pane, its progress to the bar.
+class WindowTransferObserver : public TransferObserver
+{
+public:
+    WindowTransferObserver(MainWindow &window, QProgressBar &bar) : window_(window), bar_(bar) {}
+    void log(const QString &line) override { window_.appendLog(line); }
+    void progress(int percent) override { bar_.setValue(percent); }
+
+private:
+    MainWindow &window_;
+    QProgressBar &bar_;
+};
+
+} // namespace
 
 MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
@@ -22,11 +61,164 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 // opened outlives it. The callback goes before the input port it serves.
 MainWindow::~MainWindow()
 {
-    closeFileAndDevices(*ui);
+    closeFileAndPorts();
+    clearPortListsAndPath();
     delete ui;
 }
 
 void MainWindow::appendLog(const QString &text)
 {
     ui->textEdit->append(text);
+}
+
+void MainWindow::clearPortListsAndPath()
+{
+    ui->cBInput->clear();
+    ui->cBOutput->clear();
+    ui->lineEdit->clear();
+}
+
+// Refresh: re-reads the port lists and chooses the device id.
+void MainWindow::on_pushButton_clicked()
+{
+    runReportingMidiErrors([this] {
+        ui->cBInput->clear();
+        ui->cBOutput->clear();
+
+        const unsigned int inputCount = midi.midiIn.getPortCount();
+        for (unsigned int i = 0; i < inputCount; ++i) {
+            const QString model =
+                modelWordOfPort(QString::fromStdString(midi.midiIn.getPortName(i)));
+            if (!model.isEmpty())
+                ui->cBInput->addItem(model);
+        }
+
+        // Every supported output port sets the device id, so the one with the
+        // highest index decides it, whatever entry is current.
+        const unsigned int outputCount = midi.midiOut.getPortCount();
+        for (unsigned int j = 0; j < outputCount; ++j) {
+            const QString model =
+                modelWordOfPort(QString::fromStdString(midi.midiOut.getPortName(j)));
+            if (!model.isEmpty()) {
+                ui->cBOutput->addItem(model);
+                setDeviceId(deviceIdForModel(model.toStdString()));
+            }
+        }
+    });
+}
+
+// Open: opens the instrument's ports and asks for its firmware version.
+void MainWindow::on_pushButton_2_clicked()
+{
+    ButtonsDisabled busy(*this);
+    bool openedInput = false;
+    bool openedOutput = false;
+
+    const auto action = [&] {
+        const unsigned int inputCount = midi.midiIn.getPortCount();
+        for (unsigned int i = 0; i < inputCount; ++i) {
+            const QString name = QString::fromStdString(midi.midiIn.getPortName(i));
+            if (!selectionPresent(ui->cBInput->currentText()))
+                return;
+            // The lowest-index matching port is opened; later matches are skipped.
+            if (portMatchesSelection(name, ui->cBInput->currentText()) &&
+                !midi.midiIn.isPortOpen()) {
+                midi.midiIn.openPort(i, "RtMidi Input");
+                openedInput = true;
+                midi.midiIn.ignoreTypes(false, false, false);
+                midi.midiIn.setCallback(&replyCallback, nullptr);
+                appendLog(tr("Opened input port ") + modelWordOfPort(name));
+            }
+        }
+
+        const unsigned int outputCount = midi.midiOut.getPortCount();
+        for (unsigned int j = 0; j < outputCount; ++j) {
+            const QString name = QString::fromStdString(midi.midiOut.getPortName(j));
+            if (!selectionPresent(ui->cBOutput->currentText()))
+                return;
+            if (portMatchesSelection(name, ui->cBOutput->currentText()) &&
+                !midi.midiOut.isPortOpen()) {
+                midi.midiOut.openStreamPort(j, "RtMidi Output");
+                openedOutput = true;
+                appendLog(tr("Opened output port ") + modelWordOfPort(name));
+                queryFirmwareVersion();
+            }
+        }
+    };
+
+    // A port that fails to open, or a request the port cannot play, leaves
+    // nothing of this press open. The lists are emptied too, as after a
+    // failed upload: they offer an instrument that could not be reached, and
+    // the next try starts from Refresh.
+    const auto closeWhatWasOpened = [&] {
+        if (openedInput) {
+            midi.midiIn.cancelCallback();
+            midi.midiIn.closePort();
+        }
+        if (openedOutput)
+            midi.midiOut.closePort();
+        ui->cBInput->clear();
+        ui->cBOutput->clear();
+    };
+    runReportingMidiErrors(action, closeWhatWasOpened);
+}
+
+// Logs the version the instrument reports, or the fallback when none comes
+// within 200 steps of 5 ms.
+void MainWindow::queryFirmwareVersion()
+{
+    clearVersionReceived();
+    const auto request = buildVersionRequest(deviceId());
+    midi.midiOut.sendStream(request.data(), request.size());
+
+    // The flag is tested before each wait step only: a reply that comes in
+    // during the last step still ends in the fallback.
+    int steps = 0;
+    while (!versionReceived()) {
+        waitStep(kVersionPollMs);
+        if (++steps >= kVersionPollSteps) {
+            setVersionBytes(1, 0, 0);
+            appendLog(tr("Version 1.0.X"));
+            return;
+        }
+    }
+    const auto version = versionBytes();
+    appendLog(tr("Firmware version ") + QString::number(version[0]) + QLatin1Char('.') +
+              QString::number(version[1]) + QLatin1Char('.') + QString::number(version[2]));
+}
+
+// Open FW: chooses the firmware image and opens it.
+void MainWindow::on_pushButton_6_clicked()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Open Firmware"), QString(),
+                                                      tr("Binary files (*.bin)"));
+    ui->lineEdit->setText(path);
+
+    // A new choice always replaces the previous one, also when it fails or is
+    // cancelled: the upload checks whether a file is open.
+    firmwareFile.close();
+    firmwareFile.setFileName(path);
+    // Only a regular file is an image: opening a named pipe waits for a writer
+    // with the window frozen, and a device has no size to number blocks by.
+    // Anything else stays closed, so "Upload FW" answers "Open file!".
+    if (QFileInfo(path).isFile())
+        firmwareFile.open(QIODevice::ReadOnly);
+}
+
+// Upload FW: sends the firmware image to the instrument. The transfer does the
+// checks, the sending and the closing; the window shows a refusal, guards the
+// run and empties its lists afterwards.
+void MainWindow::on_pushButton_8_clicked()
+{
+    WindowTransferObserver observer(*this, *ui->progressBar);
+    FirmwareTransfer transfer(observer);
+    const TransferRefusal refusal = transfer.check();
+    if (refusal != TransferRefusal::None) {
+        showErrorBox(refusalText(refusal));
+        return;
+    }
+    ButtonsDisabled busy(*this);
+    CloseRefusal closeRefusal(*this);
+    transfer.run();
+    clearPortListsAndPath();
 }

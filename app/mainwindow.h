@@ -7,8 +7,8 @@ namespace Ui {
 class MainWindow;
 }
 
-// The program's only window. Its four slots (one file each) carry the whole
-// workflow; state they share lives in the process-wide objects, not here.
+// The program's only window. Its four slots carry the whole workflow; state
+// they share lives in the session's process-wide objects, not here.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -23,11 +23,17 @@ public:
     // Appends text to the log pane as one paragraph, unchanged.
     void appendLog(const QString &text);
 
-    Ui::MainWindow *ui;
-
 private slots:
     void on_pushButton_clicked();   // "Refresh"
     void on_pushButton_2_clicked(); // "Open"
     void on_pushButton_6_clicked(); // "Open FW"
     void on_pushButton_8_clicked(); // "Upload FW"
+
+private:
+    // Asks the instrument for its firmware version and logs the answer.
+    void queryFirmwareVersion();
+    // Empties both port lists and the file path: the next try starts from Refresh.
+    void clearPortListsAndPath();
+
+    Ui::MainWindow *ui;
 };

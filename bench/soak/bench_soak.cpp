@@ -16,7 +16,6 @@
 //      (default: 50 uploads of 16 blocks)
 #include "midi_system.h"
 #include "simulator.h"
-#include "ui_mainwindow.h"
 #include "window_driver.h"
 
 #include <QApplication>
@@ -25,6 +24,7 @@
 #include <QJsonObject>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
+#include <QTextEdit>
 #include <QThread>
 
 #include <csignal>
@@ -178,8 +178,9 @@ int main(int argc, char **argv)
         const bool ok = exact && outcome == QLatin1String("Update finished");
         failures += ok ? 0 : 1;
         if (clearLog) {
-            driver.ui().textEdit->clear();
-            driver.ui().textEdit->document()->clearUndoRedoStacks();
+            QTextEdit *logPane = driver.widget<QTextEdit>("textEdit");
+            logPane->clear();
+            logPane->document()->clearUndoRedoStacks();
         }
         samples.push_back(sample());
         const Sample &s = samples.back();

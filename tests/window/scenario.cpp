@@ -3,10 +3,13 @@
 #include "device_id.h"
 #include "mainwindow.h"
 #include "reply_callback.h"
-#include "shared_objects.h"
-#include "ui_mainwindow.h"
+#include "session.h"
 #include "window_driver.h"
 
+#include <QComboBox>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
 #include <QtTest>
 #include <csignal>
 #include <sys/fsuid.h>
@@ -16,6 +19,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
+
+// "Refresh", "Open", "Open FW", "Upload FW".
+const char *const kButtons[] = {"pushButton", "pushButton_2", "pushButton_6", "pushButton_8"};
 
 // The file the row chooses, in a private folder.
 QString makeFile(const Scenario &row, QTemporaryDir &dir, QByteArray &image)
@@ -109,16 +115,16 @@ void runScenario(const Scenario &row, MidiSystem &system)
 
     std::thread midUnit;
     int changes = 0;
-    QObject::connect(driver.ui().progressBar, &QProgressBar::valueChanged, &driver, [&] {
+    QProgressBar *const bar = driver.widget<QProgressBar>("progressBar");
+    QObject::connect(bar, &QProgressBar::valueChanged, &driver, [&] {
         if (++changes != row.progressChange)
             return;
         if (row.fault == Fault::CloseWindow)
             QTimer::singleShot(0, &driver, [&] { QVERIFY(!driver.window().close()); });
         else if (row.fault == Fault::Clicks) // all ignored while the upload runs
             QTimer::singleShot(0, &driver, [&] {
-                for (QPushButton *b : {driver.ui().pushButton, driver.ui().pushButton_2,
-                                       driver.ui().pushButton_6, driver.ui().pushButton_8})
-                    b->click();
+                for (const char *name : kButtons)
+                    driver.widget<QPushButton>(name)->click();
             });
         else if (row.when == When::MidUnit) // the GUI thread is about to block in the send
             midUnit = std::thread([&] {
@@ -159,14 +165,15 @@ void runScenario(const Scenario &row, MidiSystem &system)
     QCOMPARE(driver.dialogs().messages(), row.boxes);
     QCOMPARE(driver.progressValues(), row.progress);
     QVERIFY2(stallMs >= row.minMs && stallMs <= row.maxMs, qPrintable(QString::number(stallMs)));
-    Ui::MainWindow &ui = driver.ui();
-    QVERIFY(ui.pushButton->isEnabled() && ui.pushButton_2->isEnabled() &&
-            ui.pushButton_6->isEnabled() && ui.pushButton_8->isEnabled());
+    for (const char *name : kButtons)
+        QVERIFY2(driver.widget<QPushButton>(name)->isEnabled(), name);
     if (log.contains("Prepare for update")) { // the upload ran: all closed and cleared
         QVERIFY(!midi.midiIn.isPortOpen() && !midi.midiOut.isPortOpen() && !firmwareFile.isOpen());
-        QCOMPARE(ui.cBInput->count() + ui.cBOutput->count(), 0);
-        QCOMPARE(ui.lineEdit->text(), QString());
-        QCOMPARE(ui.progressBar->value(), 0);
+        QCOMPARE(driver.widget<QComboBox>("cBInput")->count() +
+                     driver.widget<QComboBox>("cBOutput")->count(),
+                 0);
+        QCOMPARE(driver.widget<QLineEdit>("lineEdit")->text(), QString());
+        QCOMPARE(bar->value(), 0);
     }
 
     // What the instrument holds.

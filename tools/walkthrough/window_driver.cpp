@@ -1,43 +1,38 @@
 #include "window_driver.h"
 
-#include "mainwindow.h"
-#include "ui_mainwindow.h"
-
 #include <QElapsedTimer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTextEdit>
 
 WindowDriver::WindowDriver() : window_(std::make_unique<MainWindow>())
 {
-    connect(window_->ui->progressBar, &QProgressBar::valueChanged, this,
+    connect(widget<QProgressBar>("progressBar"), &QProgressBar::valueChanged, this,
             [this](int value) { progress_.append(value); });
     window_->show();
 }
 
 WindowDriver::~WindowDriver() = default;
 
-Ui::MainWindow &WindowDriver::ui()
-{
-    return *window_->ui;
-}
-
 void WindowDriver::refresh()
 {
-    window_->ui->pushButton->click();
+    widget<QPushButton>("pushButton")->click();
 }
 
 void WindowDriver::open()
 {
-    window_->ui->pushButton_2->click();
+    widget<QPushButton>("pushButton_2")->click();
 }
 
 void WindowDriver::openFirmware(const QString &path)
 {
     answerer_.queueFile(path);
-    window_->ui->pushButton_6->click();
+    widget<QPushButton>("pushButton_6")->click();
 }
 
 void WindowDriver::upload()
 {
-    window_->ui->pushButton_8->click();
+    widget<QPushButton>("pushButton_8")->click();
 }
 
 qint64 WindowDriver::timedUpload()
@@ -56,7 +51,7 @@ void WindowDriver::openDevicesAndFirmware(const QString &path)
 
 QStringList WindowDriver::logLines() const
 {
-    const QString text = window_->ui->textEdit->toPlainText();
+    const QString text = widget<QTextEdit>("textEdit")->toPlainText();
     return text.isEmpty() ? QStringList() : text.split(QLatin1Char('\n'));
 }
 

@@ -1,16 +1,12 @@
 #pragma once
 
 #include "dialog_answerer.h"
+#include "mainwindow.h"
 
 #include <QList>
 #include <QObject>
 #include <QStringList>
 #include <memory>
-
-class MainWindow;
-namespace Ui {
-class MainWindow;
-}
 
 // Drives the real window through its own buttons, as a user would: each call
 // clicks one button and returns when its action has ended. Dialogs that the
@@ -35,7 +31,11 @@ public:
     void openDevicesAndFirmware(const QString &path);
 
     MainWindow &window() { return *window_; }
-    Ui::MainWindow &ui();
+    // One of the window's widgets by its object name ("progressBar", "pushButton_8").
+    template <typename Widget> Widget *widget(const char *objectName) const
+    {
+        return window_->findChild<Widget *>(QLatin1String(objectName));
+    }
     DialogAnswerer &dialogs() { return answerer_; }
 
     // The log pane, one entry per line.

@@ -1,10 +1,14 @@
-#include "action_errors.h"
+#include "error_reporting.h"
 
-#include "error_box.h"
+#include "session.h"
 
-QString midiErrorText(const RtMidiError &error)
+#include <QCoreApplication>
+#include <QMessageBox>
+
+void showErrorBox(const QString &text)
 {
-    return QString::fromStdString(error.getMessage()).trimmed();
+    QMessageBox::critical(nullptr, QCoreApplication::translate("MainWindow", "Error"), text,
+                          QMessageBox::Ok);
 }
 
 bool runReportingMidiErrors(const std::function<void()> &action,

@@ -1,8 +1,25 @@
-#include "close_refusal.h"
+#include "action_guards.h"
 
 #include "mainwindow.h"
 
 #include <QEvent>
+#include <QPushButton>
+
+ButtonsDisabled::ButtonsDisabled(QWidget &window) : buttons_(window.findChildren<QPushButton *>())
+{
+    setEnabled(false);
+}
+
+ButtonsDisabled::~ButtonsDisabled()
+{
+    setEnabled(true);
+}
+
+void ButtonsDisabled::setEnabled(bool enabled)
+{
+    for (QPushButton *button : buttons_)
+        button->setEnabled(enabled);
+}
 
 CloseRefusal::CloseRefusal(MainWindow &window) : window_(window)
 {
