@@ -8,7 +8,7 @@
 #if defined(TARNWICK_HAVE_ALSA)
 #include "alsa_stream_backend.h"
 #endif
-#if defined(_WIN32)
+#if defined(TARNWICK_HAVE_WINMM)
 #include "winmm_stream_backend.h"
 #endif
 
@@ -43,7 +43,7 @@ std::unique_ptr<StreamBackend> makeStreamBackend(RtMidi::Api api)
     case RtMidi::LINUX_ALSA:
         return std::make_unique<AlsaStreamBackend>();
 #endif
-#if defined(_WIN32)
+#if defined(TARNWICK_HAVE_WINMM)
     case RtMidi::WINDOWS_MM:
         return std::make_unique<WinMMStreamBackend>();
 #endif

@@ -32,11 +32,11 @@ void buildDataBlockMessage(DataBlockBuffer &buffer, int deviceId, unsigned block
     buffer[kDataBlockEndOffset + 3] = 0x00;
 }
 
-unsigned blockCountForSize(qint64 size)
+unsigned blockCountForSize(std::int64_t size)
 {
     if (size <= 0)
         return 0;
-    const quint64 blocks = (quint64(size) + kBlockDataSize - 1) / kBlockDataSize;
-    constexpr quint64 most = std::numeric_limits<unsigned>::max();
+    const std::uint64_t blocks = (std::uint64_t(size) + kBlockDataSize - 1) / kBlockDataSize;
+    constexpr std::uint64_t most = std::numeric_limits<unsigned>::max();
     return static_cast<unsigned>(std::min(blocks, most));
 }

@@ -1,9 +1,8 @@
 #pragma once
 
-#include <QtGlobal>
-
 #include <array>
 #include <cstddef>
+#include <cstdint>
 
 // Byte layout of the two messages sent to the instrument and the two replies.
 constexpr unsigned char kSysexStart = 0xF0;
@@ -21,7 +20,7 @@ constexpr std::size_t kDataBlockEndOffset = 520; // where the 0xF7 sits
 constexpr std::size_t kFirstPairOffset = 8;
 // Block number and count travel as two 7-bit bytes each.
 constexpr unsigned kMaxBlockCount = 16383;
-constexpr qint64 kMaxImageSize = qint64(kMaxBlockCount) * qint64(kBlockDataSize);
+constexpr std::int64_t kMaxImageSize = std::int64_t(kMaxBlockCount) * std::int64_t(kBlockDataSize);
 
 using DataBlockBuffer = std::array<unsigned char, kDataBlockMessageSize>;
 
@@ -37,4 +36,4 @@ void buildDataBlockMessage(DataBlockBuffer &buffer, int deviceId, unsigned block
 
 // Number of 256-byte blocks for an image of size bytes (rounded up); 0 for an
 // empty or negative size. Very large sizes saturate instead of wrapping.
-unsigned blockCountForSize(qint64 size);
+unsigned blockCountForSize(std::int64_t size);
