@@ -2,9 +2,11 @@
 // row per scenario (see scenario.h). Rows whose fault ends the MIDI server or
 // closes the window run in their own process: CTest runs "isolated:<row>" once
 // per row of TARNWICK_ISOLATED_ROWS, and every other row in one "scenario" run.
+#include "mainwindow.h"
 #include "scenario.h"
 
 #include <QtTest>
+#include <QtWidgets>
 
 Q_DECLARE_METATYPE(const Scenario *)
 
@@ -158,6 +160,44 @@ private slots:
             if (row.ownProcess && (row.systems & systemBit(MidiSystem::selected())))
                 table << row.name;
         QCOMPARE(QString(TARNWICK_ISOLATED_ROWS).split('|'), table);
+    }
+    // Every caption whole with Debian's default Qt font (Sans Serif 9 pt where
+    // no desktop sets one), in the window's fixed places.
+    void formTextsFit()
+    {
+        const QFont before = QApplication::font();
+        QApplication::setFont(QFont("Sans Serif", 9));
+        MainWindow window;
+        const auto widgets = window.findChildren<QWidget *>();
+        int checked = 0;
+        for (QWidget *w : widgets) {
+            QRect room;
+            QString text;
+            if (auto *label = qobject_cast<QLabel *>(w)) {
+                room = label->contentsRect();
+                text = label->text();
+            } else if (auto *button = qobject_cast<QPushButton *>(w)) {
+                QStyleOptionButton option;
+                option.initFrom(button);
+                room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option,
+                                                       button);
+                text = button->text();
+            } else {
+                continue;
+            }
+            const QFontMetrics metrics(w->font());
+            QVERIFY2(metrics.horizontalAdvance(text) <= room.width() &&
+                         metrics.height() <= room.height(),
+                     qPrintable(QString("\"%1\" needs %2 x %3 px, has %4 x %5")
+                                    .arg(text)
+                                    .arg(metrics.horizontalAdvance(text))
+                                    .arg(metrics.height())
+                                    .arg(room.width())
+                                    .arg(room.height())));
+            ++checked;
+        }
+        QCOMPARE(checked, 6); // two captions, four buttons
+        QApplication::setFont(before);
     }
     void scenario_data() { addRows(false); }
     void scenario()
