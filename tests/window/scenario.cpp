@@ -92,6 +92,13 @@ void runScenario(const Scenario &row, MidiSystem &system)
             system.stopServer(row.fault == Fault::KillServer ? SIGKILL : SIGTERM);
         else if (row.fault == Fault::CutConnection)
             cut = system.cutConnection();
+        else if (row.fault == Fault::ShrinkFile)
+            QFile::resize(path, 562);
+        QFile file(path);
+        if (row.fault == Fault::GrowFile && file.open(QIODevice::Append))
+            file.write(QByteArray(300, '\x11'));
+        if (row.fault == Fault::RewriteFile && file.open(QIODevice::ReadWrite))
+            file.write(QByteArray(256, '\x22'));
     };
 
     WindowDriver driver;

@@ -22,7 +22,9 @@ enum class FileKind
 };
 
 // CloseWindow: a close request, as from the title bar; Clicks: a click on
-// each of the four buttons.
+// each of the four buttons; ShrinkFile: the image cut to 562 bytes (into its
+// third block); GrowFile: 300 bytes appended; RewriteFile: its first 256
+// bytes overwritten in place.
 enum class Fault
 {
     None,
@@ -31,7 +33,10 @@ enum class Fault
     KillServer,
     CutConnection,
     CloseWindow,
-    Clicks
+    Clicks,
+    ShrinkFile,
+    GrowFile,
+    RewriteFile
 };
 
 // Idle: ports and file open, before Upload FW. VersionQuery: while Open polls

@@ -19,6 +19,7 @@ const QString kStopped = kServerLost;
 // without closing: the send ends on its own bound (play time + 2 s).
 const QString kNotPlayed = "MidiOutJack::sendStream: the unit was not reported played within "
                            "2110 ms; it may not have been played.";
+const QString kChanged = "The firmware file changed during the update.";
 const QStringList kFinished = {"Prepare for update", "Updating", "Update finished"};
 const QStringList kOpened = {"Opened input port Varnox", "Opened output port Varnox",
                              "Firmware version 2.1.7"};
@@ -87,6 +88,17 @@ const Scenario kRows[] = {
      When::Idle, 0, {"Prepare for update", "Update failed"}, {}, {25, 0}, 1, 4900, 9000},
     {"clicks during the upload", kAllSystems, false, {}, FileKind::Image, 768, Fault::Clicks,
      When::BetweenBlocks, 2, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
+    // The image must stay what it was when the upload began: 6 blocks, the
+    // file changed after block 2 has been played (block 3 still comes from
+    // what the file's buffer read before).
+    {"file shrinks", kJack, false, {}, FileKind::Image, 5 * 256 + 100, Fault::ShrinkFile,
+     When::BetweenBlocks, 2, {kChanged, "Update failed"}, {}, {16, 33, 50, 0}, 3, 0, 1000},
+    {"file grows", kJack, false, {}, FileKind::Image, 5 * 256 + 100, Fault::GrowFile,
+     When::BetweenBlocks, 2, {kChanged, "Update failed"}, {}, {16, 33, 50, 66, 83, 100, 0},
+     kWholeImage, 400, 3000},
+    {"file rewritten in place", kJack, false, {}, FileKind::Image, 5 * 256 + 100,
+     Fault::RewriteFile, When::BetweenBlocks, 2, {kChanged, "Update failed"}, {},
+     {16, 33, 50, 66, 83, 100, 0}, kWholeImage, 400, 3000},
     {"instrument leaves between blocks", kAllSystems, false, {"--exit-after-block", "3"},
      FileKind::Image, k20Blocks, Fault::None, When::Idle, 0, {kGone, "Update failed"}, {},
      {5, 10, 15, 20, 0}, 3, 0, 2500},
