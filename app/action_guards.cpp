@@ -1,5 +1,6 @@
 #include "action_guards.h"
 
+#include "firmware_transfer.h"
 #include "mainwindow.h"
 
 #include <QEvent>
@@ -35,7 +36,7 @@ bool CloseRefusal::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == &window_ && event->type() == QEvent::Close) {
         event->ignore();
-        window_.appendLog(tr("Please wait until the update has finished."));
+        window_.appendLog(pleaseWaitText());
         return true;
     }
     return QObject::eventFilter(watched, event);

@@ -35,6 +35,11 @@ QString refusalText(TransferRefusal refusal)
     return QString();
 }
 
+QString pleaseWaitText()
+{
+    return FirmwareTransfer::tr("Please wait until the update has finished.");
+}
+
 FirmwareTransfer::FirmwareTransfer(TransferObserver &observer) : observer_(observer) {}
 
 TransferRefusal FirmwareTransfer::check()
@@ -81,6 +86,10 @@ bool FirmwareTransfer::sendBlocks()
     // Driven by the bytes left in the file; the count decides the length of
     // the last block and that no pause follows it.
     while (firmwareFile.bytesAvailable() > 0) {
+        if (cancelRequested_) {
+            observer_.log(tr("The update was interrupted."));
+            return false;
+        }
         if (blockNumber > blockCount_)
             return reportFileChanged();
         const qint64 wanted = (blockNumber == blockCount_ && remainder != 0)
@@ -108,6 +117,7 @@ bool FirmwareTransfer::sendBlocks()
             send();
             waitStep(kBetweenBlocksMs);
         }
+        observer_.blockDone(blockNumber, blockCount_);
         ++blockNumber;
     }
     // A file cut short ends the loop early; one rewritten in place keeps its

@@ -19,6 +19,13 @@ public:
     // The progress before each block is sent (0 to 100), and 0 once the upload
     // has ended.
     virtual void progress(int percent) = 0;
+    // Block blockNumber of blockCount has been played (the first one also
+    // acknowledged) and its pause has passed.
+    virtual void blockDone(unsigned blockNumber, unsigned blockCount)
+    {
+        Q_UNUSED(blockNumber)
+        Q_UNUSED(blockCount)
+    }
 };
 
 // The progress value before block blockNumber of blockCount is sent: the
@@ -36,6 +43,9 @@ enum class TransferRefusal
 
 // The text the user is shown for a refusal (empty for None).
 QString refusalText(TransferRefusal refusal);
+
+// The answer to a request to quit while an upload runs.
+QString pleaseWaitText();
 
 // One upload of the open firmware file to the instrument over the session's
 // ports: block by block, with the acknowledgement handshake after the first
@@ -59,6 +69,10 @@ public:
     // ports, whatever the outcome. True when every block has been played.
     bool run();
 
+    // Asks the running upload to stop before its next block: the block being
+    // played is played out whole, then the upload ends as failed.
+    void requestCancel() { cancelRequested_ = true; }
+
 private:
     bool sendBlocks();
     bool sendFirstBlockAndAwaitAcknowledgement();
@@ -69,6 +83,7 @@ private:
 
     TransferObserver &observer_;
     bool admitted_ = false;
+    bool cancelRequested_ = false;
     qint64 imageSize_ = 0;
     unsigned int blockCount_ = 0;
     // Reused for every block and never cleared between blocks; zeroed per

@@ -4,10 +4,7 @@
 #include "device_id.h"
 #include "error_reporting.h"
 #include "firmware_transfer.h"
-#include "messages.h"
 #include "port_names.h"
-#include "reply_callback.h"
-#include "reply_flags.h"
 #include "session.h"
 #include "ui_mainwindow.h"
 
@@ -16,9 +13,6 @@
 #include <QFileInfo>
 
 namespace {
-
-constexpr int kVersionPollMs = 5;
-constexpr int kVersionPollSteps = 200;
 
 // Whether the selection of one side is usable; tells the user when it is not.
 bool selectionPresent(const QString &selectedText)
@@ -85,24 +79,13 @@ void MainWindow::on_pushButton_clicked()
         ui->cBInput->clear();
         ui->cBOutput->clear();
 
-        const unsigned int inputCount = midi.midiIn.getPortCount();
-        for (unsigned int i = 0; i < inputCount; ++i) {
-            const QString model =
-                modelWordOfPort(QString::fromStdString(midi.midiIn.getPortName(i)));
-            if (!model.isEmpty())
-                ui->cBInput->addItem(model);
-        }
-
+        for (const InstrumentPort &port : instrumentInputPorts())
+            ui->cBInput->addItem(port.model);
         // Every supported output port sets the device id, so the one with the
         // highest index decides it, whatever entry is current.
-        const unsigned int outputCount = midi.midiOut.getPortCount();
-        for (unsigned int j = 0; j < outputCount; ++j) {
-            const QString model =
-                modelWordOfPort(QString::fromStdString(midi.midiOut.getPortName(j)));
-            if (!model.isEmpty()) {
-                ui->cBOutput->addItem(model);
-                setDeviceId(deviceIdForModel(model.toStdString()));
-            }
+        for (const InstrumentPort &port : instrumentOutputPorts()) {
+            ui->cBOutput->addItem(port.model);
+            setDeviceId(deviceIdForModel(port.model.toStdString()));
         }
     });
 }
@@ -123,11 +106,9 @@ void MainWindow::on_pushButton_2_clicked()
             // The lowest-index matching port is opened; later matches are skipped.
             if (portMatchesSelection(name, ui->cBInput->currentText()) &&
                 !midi.midiIn.isPortOpen()) {
-                midi.midiIn.openPort(i, "RtMidi Input");
+                const QString line = openReplyInput(i, name);
                 openedInput = true;
-                midi.midiIn.ignoreTypes(false, false, false);
-                midi.midiIn.setCallback(&replyCallback, nullptr);
-                appendLog(tr("Opened input port ") + modelWordOfPort(name));
+                appendLog(line);
             }
         }
 
@@ -138,10 +119,10 @@ void MainWindow::on_pushButton_2_clicked()
                 return;
             if (portMatchesSelection(name, ui->cBOutput->currentText()) &&
                 !midi.midiOut.isPortOpen()) {
-                midi.midiOut.openStreamPort(j, "RtMidi Output");
+                const QString line = openStreamOutput(j, name);
                 openedOutput = true;
-                appendLog(tr("Opened output port ") + modelWordOfPort(name));
-                queryFirmwareVersion();
+                appendLog(line);
+                appendLog(queryFirmwareVersion());
             }
         }
     };
@@ -161,30 +142,6 @@ void MainWindow::on_pushButton_2_clicked()
         ui->cBOutput->clear();
     };
     runReportingMidiErrors(action, closeWhatWasOpened);
-}
-
-// Logs the version the instrument reports, or the fallback when none comes
-// within 200 steps of 5 ms.
-void MainWindow::queryFirmwareVersion()
-{
-    clearVersionReceived();
-    const auto request = buildVersionRequest(deviceId());
-    midi.midiOut.sendStream(request.data(), request.size());
-
-    // The flag is tested before each wait step only: a reply that comes in
-    // during the last step still ends in the fallback.
-    int steps = 0;
-    while (!versionReceived()) {
-        waitStep(kVersionPollMs);
-        if (++steps >= kVersionPollSteps) {
-            setVersionBytes(1, 0, 0);
-            appendLog(tr("Version 1.0.X"));
-            return;
-        }
-    }
-    const auto version = versionBytes();
-    appendLog(tr("Firmware version ") + QString::number(version[0]) + QLatin1Char('.') +
-              QString::number(version[1]) + QLatin1Char('.') + QString::number(version[2]));
 }
 
 // Open FW: chooses the firmware image and opens it.

@@ -30,8 +30,6 @@ private slots:
     void on_pushButton_8_clicked(); // "Upload FW"
 
 private:
-    // Asks the instrument for its firmware version and logs the answer.
-    void queryFirmwareVersion();
     // Empties both port lists and the file path: the next try starts from Refresh.
     void clearPortListsAndPath();
 

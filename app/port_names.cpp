@@ -7,10 +7,14 @@ namespace {
 
 // Bridges that put their own client name in front of the device's name.
 const char *const kBridgePrefixes[] = {"Midi-Bridge:", "a2j:"};
+// a2jmidid names one JACK client per direction after the device.
+const char *const kDirectionSuffixes[] = {" (capture)", " (playback)"};
 
-// The device's own name: without a bridge prefix, and up to the first ':'
-// (which separates a JACK or ALSA client from its port).
-QString deviceName(const QString &portName)
+} // namespace
+
+// Without a bridge prefix, and up to the first ':' (which separates a JACK or
+// ALSA client from its port).
+QString deviceNameOfPort(const QString &portName)
 {
     QString name = portName;
     for (const char *prefix : kBridgePrefixes) {
@@ -20,16 +24,20 @@ QString deviceName(const QString &portName)
         }
     }
     const int colon = name.indexOf(QLatin1Char(':'));
-    return colon < 0 ? name : name.left(colon);
+    if (colon >= 0)
+        name = name.left(colon);
+    for (const char *suffix : kDirectionSuffixes) {
+        if (name.endsWith(QLatin1String(suffix)))
+            name.chop(static_cast<int>(qstrlen(suffix)));
+    }
+    return name;
 }
-
-} // namespace
 
 QString modelWordOfPort(const QString &portName)
 {
     // The first word is the text before the first space, compared exactly:
     // "varnox", "Varnox-Desk" and "My Varnox" are other devices.
-    const QString firstWord = deviceName(portName).section(QLatin1Char(' '), 0, 0);
+    const QString firstWord = deviceNameOfPort(portName).section(QLatin1Char(' '), 0, 0);
     if (firstWord == QLatin1String("Varnox") || firstWord == QLatin1String("Solune"))
         return firstWord;
     return QString();

@@ -12,6 +12,10 @@
 //   Midi-Bridge:Varnox 1:(capture_0) Varnox MIDI 1 (PipeWire's JACK bridge)
 //   a2j:Varnox [20] (capture): Varnox MIDI 1       (a2jmidid)
 
+// The device's own name in a port name ("Varnox 1" in each example above),
+// the same for the device's input and output ports.
+QString deviceNameOfPort(const QString &portName);
+
 // The model word of a supported instrument's port, or an empty string.
 QString modelWordOfPort(const QString &portName);
 

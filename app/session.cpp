@@ -1,7 +1,12 @@
 #include "session.h"
 
+#include "device_id.h"
+#include "messages.h"
 #include "port_names.h"
+#include "reply_callback.h"
+#include "reply_flags.h"
 
+#include <QCoreApplication>
 #include <QTimer>
 
 // One translation unit fixes the construction order (and so the reverse
@@ -18,6 +23,78 @@ void waitStep(int milliseconds)
 {
     QTimer::singleShot(milliseconds, &sharedEventLoop, SLOT(quit()));
     sharedEventLoop.exec(QEventLoop::AllEvents);
+}
+
+namespace {
+
+constexpr int kVersionPollMs = 5;
+constexpr int kVersionPollSteps = 200;
+
+QString tr(const char *text)
+{
+    return QCoreApplication::translate("Session", text);
+}
+
+// Every port of one side whose name is a supported instrument's.
+template <typename Side> QVector<InstrumentPort> instrumentPorts(Side &side)
+{
+    QVector<InstrumentPort> ports;
+    const unsigned int count = side.getPortCount();
+    for (unsigned int i = 0; i < count; ++i) {
+        const QString name = QString::fromStdString(side.getPortName(i));
+        const QString model = modelWordOfPort(name);
+        if (!model.isEmpty())
+            ports.append({i, name, model});
+    }
+    return ports;
+}
+
+} // namespace
+
+QVector<InstrumentPort> instrumentInputPorts()
+{
+    return instrumentPorts(midi.midiIn);
+}
+
+QVector<InstrumentPort> instrumentOutputPorts()
+{
+    return instrumentPorts(midi.midiOut);
+}
+
+QString openReplyInput(unsigned int index, const QString &portName)
+{
+    midi.midiIn.openPort(index, "RtMidi Input");
+    // RtMidi drops SysEx by default, and every reply is one.
+    midi.midiIn.ignoreTypes(false, false, false);
+    midi.midiIn.setCallback(&replyCallback, nullptr);
+    return tr("Opened input port ") + modelWordOfPort(portName);
+}
+
+QString openStreamOutput(unsigned int index, const QString &portName)
+{
+    midi.midiOut.openStreamPort(index, "RtMidi Output");
+    return tr("Opened output port ") + modelWordOfPort(portName);
+}
+
+QString queryFirmwareVersion()
+{
+    clearVersionReceived();
+    const auto request = buildVersionRequest(deviceId());
+    midi.midiOut.sendStream(request.data(), request.size());
+
+    // The flag is tested before each wait step only: a reply that comes in
+    // during the last step still ends in the fallback.
+    int steps = 0;
+    while (!versionReceived()) {
+        waitStep(kVersionPollMs);
+        if (++steps >= kVersionPollSteps) {
+            setVersionBytes(1, 0, 0);
+            return tr("Version 1.0.X");
+        }
+    }
+    const auto version = versionBytes();
+    return tr("Firmware version ") + QString::number(version[0]) + QLatin1Char('.') +
+           QString::number(version[1]) + QLatin1Char('.') + QString::number(version[2]);
 }
 
 void closeFileAndPorts()

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QString>
+#include <QVector>
 
 // A session with the instrument: the state that the actions share, how they
 // wait for it and how the session ends. Nothing here touches a widget, so the
@@ -21,6 +22,31 @@ extern QEventLoop sharedEventLoop; // run by every wait step
 // another wait step is running, it returns at once: the shared loop cannot run
 // twice, and its timer later ends the outer step early.
 void waitStep(int milliseconds);
+
+// A port of a supported instrument, as the MIDI layer lists it.
+struct InstrumentPort
+{
+    unsigned int index; // in the numbering of its side (input or output)
+    QString name;       // as the MIDI system shows it
+    QString model;      // "Varnox" or "Solune"
+};
+
+// The supported instruments' ports of each side, in port index order. Read
+// from the MIDI system on every call, so instruments attached or removed since
+// the last call are seen.
+QVector<InstrumentPort> instrumentInputPorts();
+QVector<InstrumentPort> instrumentOutputPorts();
+
+// Opens input port `index` with every message type delivered (SysEx included)
+// and the reply callback installed. Returns the log line for it.
+QString openReplyInput(unsigned int index, const QString &portName);
+// Opens output port `index` as the streaming port. Returns the log line for it.
+QString openStreamOutput(unsigned int index, const QString &portName);
+
+// Asks the instrument on the open output for its firmware version and polls
+// for the reply before each of up to 200 wait steps of 5 ms. Returns the log
+// line: the version it reported, or the fallback (then stored as 1.0.0).
+QString queryFirmwareVersion();
 
 // Closes the firmware file, detaches the reply callback before closing the
 // input, and closes the output. Closing what is not open does nothing, so this

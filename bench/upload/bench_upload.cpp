@@ -1,14 +1,21 @@
-// Full uploads through the real window to the simulated instrument on a
-// private JACK server, or on the system TARNWICK_TEST_MIDI names (pipewire:
-// run under pw-jack; alsa: inside scripts/guest-run): 16 and 128 blocks. Prints the total time
-// against the protocol's floor, the piece spacing the instrument saw, the updater's CPU time during
-// the upload and its peak memory.
+// Full uploads through the real window (or, with --flash, through
+// tarnwick-flash) to the simulated instrument on a private JACK server, or on
+// the system TARNWICK_TEST_MIDI names (pipewire: run under pw-jack; alsa:
+// inside scripts/guest-run): 16 and 128 blocks. Prints the total time against
+// the protocol's floor, the piece spacing the instrument saw, the updater's
+// CPU time during the upload and its peak memory.
 //
 // The floor of an upload of N blocks: 10 intervals of 10 ms inside each block
 // (11 pieces), the 250 ms pause after the acknowledgement, 30 ms after each
 // middle block, plus the acknowledgement's round trip (measured, not assumed).
 //
-// Run: build/bench/bench_upload [blocks ...]   (default: 16 128)
+// tarnwick-flash's upload runs from its "Prepare for update" line to its
+// "Update finished" line, as the window's runs from the Upload FW click to its
+// end; its CPU time and peak memory are those of the whole program (opening,
+// version query and upload), as /usr/bin/time reports them (a child forked
+// from this bench would count the bench's own pages in its peak).
+//
+// Run: build/bench/bench_upload [--flash] [blocks ...]   (default: 16 128)
 #include "midi_system.h"
 #include "simulator.h"
 #include "window_driver.h"
@@ -17,6 +24,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonObject>
+#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <cstdio>
@@ -39,7 +47,68 @@ long peakKiB()
     return usage.ru_maxrss;
 }
 
-bool runOne(unsigned blocks, MidiSystem &system)
+struct Upload
+{
+    double totalMs = 0;
+    double cpuMs = 0;
+    long peakKiB = 0;
+    QString outcome;
+};
+
+Upload throughWindow(const QString &path)
+{
+    WindowDriver driver;
+    driver.open();
+    driver.openFirmware(path);
+    Upload upload;
+    const double cpuBefore = cpuSeconds();
+    QElapsedTimer timer;
+    timer.start();
+    driver.upload();
+    upload.totalMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
+    upload.cpuMs = (cpuSeconds() - cpuBefore) * 1000.0;
+    upload.peakKiB = peakKiB();
+    upload.outcome = driver.logLines().last();
+    return upload;
+}
+
+Upload throughFlash(const QString &path)
+{
+    Upload upload;
+    const QString usage = path + QStringLiteral(".time");
+    QProcess flash;
+    flash.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    flash.start(QStringLiteral("/usr/bin/time"),
+                {"-f", "%U %S %M", "-o", usage, TARNWICK_FLASH_EXECUTABLE, path});
+    QElapsedTimer timer;
+    timer.start();
+    qint64 preparedNs = -1;
+    while (flash.waitForReadyRead(30000) || flash.canReadLine()) {
+        while (flash.canReadLine()) {
+            const QString line = QString::fromLocal8Bit(flash.readLine()).trimmed();
+            if (line == QLatin1String("Prepare for update"))
+                preparedNs = timer.nsecsElapsed();
+            if (line.startsWith(QLatin1String("Update ")) && preparedNs >= 0) {
+                upload.totalMs = static_cast<double>(timer.nsecsElapsed() - preparedNs) / 1e6;
+                upload.outcome = line;
+            }
+        }
+    }
+    flash.waitForFinished();
+    QFile times(usage);
+    const QStringList figures = times.open(QIODevice::ReadOnly)
+                                    ? QString::fromLatin1(times.readAll()).split(' ')
+                                    : QStringList();
+    if (figures.size() == 3) {
+        upload.cpuMs = (figures[0].toDouble() + figures[1].toDouble()) * 1000.0;
+        upload.peakKiB = figures[2].trimmed().toLong();
+    }
+    if (flash.exitStatus() != QProcess::NormalExit || flash.exitCode() != 0)
+        upload.outcome += QStringLiteral(" (exit %1)").arg(flash.exitCode());
+    return upload;
+}
+
+bool runOne(unsigned blocks, MidiSystem &system, bool flash)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -57,17 +126,10 @@ bool runOne(unsigned blocks, MidiSystem &system)
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(sim.log()));
         return false;
     }
-    WindowDriver driver;
-    driver.open();
-    driver.openFirmware(path);
-
-    const double cpuBefore = cpuSeconds();
-    QElapsedTimer timer;
-    timer.start();
-    driver.upload();
-    const double totalMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
-    const double cpuMs = (cpuSeconds() - cpuBefore) * 1000.0;
-    const QString outcome = driver.logLines().last();
+    const Upload upload = flash ? throughFlash(path) : throughWindow(path);
+    const double totalMs = upload.totalMs;
+    const double cpuMs = upload.cpuMs;
+    const QString &outcome = upload.outcome;
     sim.stop();
 
     const QJsonObject summary = sim.summary();
@@ -93,9 +155,11 @@ bool runOne(unsigned blocks, MidiSystem &system)
                 spacing.value("min").toDouble() * 1000.0 / rate,
                 spacing.value("median").toDouble() * 1000.0 / rate,
                 spacing.value("max").toDouble() * 1000.0 / rate);
-    std::printf("  updater CPU during the upload %.0f ms (%.2f ms per block, %.1f%% of one core)\n",
-                cpuMs, cpuMs / blocks, 100.0 * cpuMs / totalMs);
-    std::printf("  updater peak memory %ld KiB\n", peakKiB());
+    std::printf("  %s CPU %.0f ms (%.2f ms per block, %.1f%% of one core)\n",
+                flash ? "tarnwick-flash's whole run:" : "updater during the upload:", cpuMs,
+                cpuMs / blocks, 100.0 * cpuMs / totalMs);
+    std::printf("  %s peak memory %ld KiB\n",
+                flash ? "tarnwick-flash" : "updater (with this bench)", upload.peakKiB);
     return intact && outcome == QLatin1String("Update finished");
 }
 
@@ -106,8 +170,13 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QList<unsigned> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
+    bool flash = false;
+    for (int i = 1; i < argc; ++i) {
+        if (QLatin1String(argv[i]) == QLatin1String("--flash"))
+            flash = true;
+        else
+            sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
+    }
     if (sizes.isEmpty())
         sizes = {16, 128};
 
@@ -124,6 +193,6 @@ int main(int argc, char **argv)
                     system->kind() == MidiSystemKind::Jack ? "jackd" : "PipeWire", 48000u, 128u);
     bool ok = true;
     for (unsigned blocks : sizes)
-        ok = runOne(blocks, *system) && ok;
+        ok = runOne(blocks, *system, flash) && ok;
     return ok ? 0 : 1;
 }

@@ -1,0 +1,177 @@
+// tarnwick-flash run as a shell would run it, against the simulated
+// instrument: one row per case (instruments, arguments, signals during the
+// upload) with the exit status, the output and what the instrument holds.
+#include "midi_system.h"
+
+#include <QtTest>
+
+#include <csignal>
+#include <sys/wait.h>
+#include <thread>
+
+namespace {
+
+constexpr int kWholeImage = -1;
+constexpr int kAsReported = -2; // stopped: as many blocks as the last progress line says
+const QStringList kAnyProgress = {"*"};
+const QString kSecond = "Solune 2"; // the second instrument of a row with two
+const QStringList kOpened = {"Opened input port Varnox", "Opened output port Varnox",
+                             "Firmware version 2.1.7"};
+const QStringList kListed = {"Varnox 1: model Varnox, device id 0x03", "  input:  Varnox 1:out",
+                             "  output: Varnox 1:in"};
+const QStringList kSecondListed = {"Solune 2: model Solune, device id 0x02",
+                                   "  input:  Solune 2:out", "  output: Solune 2:in"};
+constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
+
+struct Signal
+{
+    int number;
+    int afterMs; // after "Updating", or after the signal before
+};
+
+struct FlashRow
+{
+    const char *name;
+    MidiSystems systems;
+    int instruments; // 0, 1, or 2 (the second one Solune 2)
+    QStringList simOptions;
+    QStringList args; // "FILE" stands for the image
+    int blocks;       // of the image, the last one 100 bytes short
+    QList<Signal> signalsSent;
+    int exitStatus;
+    QStringList lines;    // everything but the progress lines
+    QStringList progress; // each without its time left
+    int blocksHeld;
+};
+
+// clang-format off
+const FlashRow kRows[] = {
+    {"upload", kAllSystems, 1, {}, {"FILE"}, 12, {}, 0,
+     kOpened + QStringList{"Prepare for update", "Updating", "Update finished"},
+     {"10% 2/12 blocks, 512/2972 bytes", "20% 3/12 blocks, 768/2972 bytes",
+      "30% 4/12 blocks, 1024/2972 bytes", "40% 5/12 blocks, 1280/2972 bytes",
+      "50% 6/12 blocks, 1536/2972 bytes", "60% 8/12 blocks, 2048/2972 bytes",
+      "70% 9/12 blocks, 2304/2972 bytes", "80% 10/12 blocks, 2560/2972 bytes",
+      "90% 11/12 blocks, 2816/2972 bytes", "100% 12/12 blocks, 2972/2972 bytes"}, kWholeImage},
+    {"no acknowledgement", kJack, 1, {"--no-ack"}, {"FILE"}, 4, {}, 1,
+     kOpened + QStringList{"Prepare for update", "Update failed"}, {}, 1},
+    {"list", kJack, 2, {}, {"--list"}, 1, {}, 0, QStringList{"MIDI API: Jack"} + kListed +
+     kSecondListed, {}, 0},
+    {"two instruments, none named", kJack, 2, {}, {"FILE"}, 1, {}, 2,
+     QStringList{"tarnwick-flash: 2 instruments found; name the ports with --input and --output"} +
+     kListed + kSecondListed, {}, 0},
+    {"the second one named, version only", kJack, 2, {}, {"--output", kSecond, "--version-only"},
+     1, {}, 0, {"Opened input port Solune", "Opened output port Solune", "Firmware version 2.1.7"},
+     {}, 0},
+    {"no instrument", kJack, 0, {}, {"FILE"}, 1, {}, 3, {"tarnwick-flash: no instrument found"}, {},
+     0},
+    {"SIGTERM, then Ctrl-C after 2.5 s", kJack, 1, {}, {"FILE"}, 30,
+     {{SIGTERM, 0}, {SIGINT, 2500}}, 0, kOpened + QStringList{"Prepare for update", "Updating",
+     "Please wait until the update has finished.", "Please wait until the update has finished.",
+     "Update finished"}, kAnyProgress, kWholeImage},
+    {"Ctrl-C twice within 2 s", kJack, 1, {}, {"FILE"}, 10, {{SIGINT, 0}, {SIGINT, 300}}, 1,
+     kOpened + QStringList{"Prepare for update", "Updating",
+     "Please wait until the update has finished.", "The update was interrupted.", "Update failed"},
+     kAnyProgress, kAsReported},
+};
+// clang-format on
+
+void runRow(const FlashRow &row, MidiSystem &system)
+{
+    Simulator second;
+    if (row.instruments >= 1)
+        QVERIFY2(system.startInstrument(row.simOptions), qPrintable(system.instrument().log()));
+    if (row.instruments == 2)
+        QVERIFY(second.start({"--model", "Solune", "--number", "2"}));
+    QTemporaryDir dir;
+    QByteArray image;
+    for (int i = 0; i < row.blocks * 256 - 100; ++i)
+        image.append(char((i * 97 + i / 256 * 31 + 5) & 0xFF));
+    QFile file(dir.filePath("firmware.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
+    file.close();
+
+    std::vector<std::string> argv{TARNWICK_FLASH_EXECUTABLE};
+    for (const QString &arg : row.args)
+        argv.push_back((arg == "FILE" ? file.fileName() : arg).toStdString());
+    ChildProcess flash;
+    QFile output(dir.filePath("output.txt"));
+    QVERIFY(flash.start(argv, output.fileName().toStdString()));
+    if (!row.signalsSent.isEmpty()) {
+        const auto printed = [&](const char *text) {
+            QFile now(output.fileName());
+            return now.open(QIODevice::ReadOnly) && now.readAll().contains(text);
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(printed("Updating\n"), 10000);
+        for (const Signal &s : row.signalsSent) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(s.afterMs));
+            ::kill(flash.pid(), s.number);
+        }
+    }
+    QVERIFY(flash.waitForExit(30000));
+    QVERIFY(output.open(QIODevice::ReadOnly));
+    QStringList lines, progress;
+    for (const QString &line :
+         QString::fromLocal8Bit(output.readAll()).split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch m =
+            QRegularExpression("^(\\d+% .*), (\\d+:\\d\\d|-:--) left$").match(line);
+        (m.hasMatch() ? progress : lines) << (m.hasMatch() ? m.captured(1) : line);
+    }
+    qInfo("%s", qPrintable((lines + progress).join(" / ")));
+    QVERIFY(WIFEXITED(flash.exitStatus()));
+    QCOMPARE(WEXITSTATUS(flash.exitStatus()), row.exitStatus);
+    QCOMPARE(lines, row.lines);
+    if (row.progress != kAnyProgress)
+        QCOMPARE(progress, row.progress);
+
+    if (row.instruments == 0)
+        return;
+    Simulator &sim = system.instrument();
+    QCOMPARE(sim.stop(), 0);
+    const QJsonObject s = sim.summary();
+    QCOMPARE(s["framing_errors"].toInt(), 0); // no block was cut short
+    int blocks = row.blocksHeld == kWholeImage ? row.blocks : row.blocksHeld;
+    if (row.blocksHeld == kAsReported) {
+        blocks =
+            progress.isEmpty() ? -1 : progress.last().section(' ', 1, 1).section('/', 0, 0).toInt();
+        QVERIFY2(blocks > 0 && blocks < row.blocks, qPrintable(progress.join(" / ")));
+    }
+    QCOMPARE(s["blocks_received"].toInt(), blocks);
+    QFile received(sim.imagePath());
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY(received.readAll().left(image.size()) == image.left(blocks * 256));
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(const FlashRow *)
+
+class TestFlash : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<MidiSystem> system_;
+
+private slots:
+    void initTestCase()
+    {
+        system_ = MidiSystem::create();
+        QVERIFY(system_->startServer());
+    }
+    void cleanup() { system_->instrument().stop(); }
+    void flash_data()
+    {
+        QTest::addColumn<const FlashRow *>("row");
+        for (const FlashRow &row : kRows)
+            if (row.systems & systemBit(MidiSystem::selected()))
+                QTest::newRow(row.name) << &row;
+    }
+    void flash()
+    {
+        QFETCH(const FlashRow *, row);
+        runRow(*row, *system_);
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFlash)
+#include "tst_flash.moc"
