@@ -97,10 +97,13 @@ bool FirmwareTransfer::sendBlocks()
                                   : static_cast<qint64>(kBlockDataSize);
         unsigned char data[kBlockDataSize];
         const qint64 got = firmwareFile.read(reinterpret_cast<char *>(data), wanted);
-        if (got != wanted) {
+        if (got < 0) {
             observer_.log(tr("Could not read the firmware file: ") + firmwareFile.errorString());
             return false;
         }
+        // Fewer bytes than measured at the start: the file was cut short.
+        if (got != wanted)
+            return reportFileChanged();
         sent_.addData(reinterpret_cast<const char *>(data), static_cast<int>(got));
         buildDataBlockMessage(message_, deviceId(), blockNumber, blockCount_, data,
                               static_cast<std::size_t>(got));
