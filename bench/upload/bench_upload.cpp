@@ -9,6 +9,12 @@
 // middle block, plus the acknowledgement's round trip (measured, not assumed).
 //
 // Run: build/bench/bench_upload [blocks ...]   (default: 16 128)
+//      build/bench/bench_upload --repeat N blocks
+// The second form uploads N times and counts the outcomes: finished with the
+// image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
+// one that must never happen, "finished" with the image not as sent.
+// TARNWICK_TEST_MIDI=jack-async or jack-realtime runs them on an asynchronous
+// jackd (see tests/support/midi_system.h).
 #include "midi_system.h"
 #include "simulator.h"
 #include "window_driver.h"
@@ -39,7 +45,18 @@ long peakKiB()
     return usage.ru_maxrss;
 }
 
-bool runOne(unsigned blocks, MidiSystem &system)
+void report(unsigned blocks, double totalMs, const QString &outcome, bool intact,
+            const QJsonObject &summary, double cpuMs);
+
+enum class Outcome
+{
+    Finished,
+    MissedCycle,
+    OtherFailure,
+    FinishedButBroken
+};
+
+Outcome runOne(unsigned blocks, MidiSystem &system, bool brief)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -49,13 +66,13 @@ bool runOne(unsigned blocks, MidiSystem &system)
         b = static_cast<char>(random.bounded(256));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
+        return Outcome::OtherFailure;
     file.close();
 
     Simulator &sim = system.instrument();
     if (!system.startInstrument()) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(sim.log()));
-        return false;
+        return Outcome::OtherFailure;
     }
     WindowDriver driver;
     driver.open();
@@ -67,18 +84,40 @@ bool runOne(unsigned blocks, MidiSystem &system)
     driver.upload();
     const double totalMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     const double cpuMs = (cpuSeconds() - cpuBefore) * 1000.0;
-    const QString outcome = driver.logLines().last();
+    const QStringList log = driver.logLines();
+    const QString outcome = log.last();
     sim.stop();
 
     const QJsonObject summary = sim.summary();
     QFile received(sim.imagePath());
     const bool intact = received.open(QIODevice::ReadOnly) && received.readAll() == bytes;
+    const QJsonObject inMessage = summary.value("in_message_spacing_frames").toObject();
+    const double rate = summary.value("sample_rate").toDouble(48000.0);
+    const bool finished = outcome == QLatin1String("Update finished");
+    if (brief) {
+        std::printf("%u blocks: %s%s (%.0f ms; in-message spacing %.3f-%.3f ms)\n", blocks,
+                    qPrintable(log.size() > 1 && !finished ? log[log.size() - 2] + " / " : ""),
+                    qPrintable(outcome), totalMs, inMessage.value("min").toDouble() * 1000.0 / rate,
+                    inMessage.value("max").toDouble() * 1000.0 / rate);
+        std::fflush(stdout);
+    } else {
+        report(blocks, totalMs, outcome, intact, summary, cpuMs);
+    }
+    if (finished)
+        return intact ? Outcome::Finished : Outcome::FinishedButBroken;
+    if (log.join('\n').contains("MIDI cycle was missed"))
+        return Outcome::MissedCycle;
+    return Outcome::OtherFailure;
+}
+
+void report(unsigned blocks, double totalMs, const QString &outcome, bool intact,
+            const QJsonObject &summary, double cpuMs)
+{
     const QJsonObject spacing = summary.value("piece_spacing_frames").toObject();
     const QJsonObject inMessage = summary.value("in_message_spacing_frames").toObject();
     const double rate = summary.value("sample_rate").toDouble(48000.0);
     const double middle = blocks > 2 ? blocks - 2 : 0;
     const double floorMs = blocks * 100.0 + 250.0 + middle * 30.0;
-
     std::printf("%u blocks: %s, image %s, %d framing errors\n", blocks, qPrintable(outcome),
                 intact ? "byte-exact" : "CORRUPT", summary.value("framing_errors").toInt());
     std::printf("  total %.0f ms; floor without the acknowledgement's round trip %.0f ms; "
@@ -96,7 +135,6 @@ bool runOne(unsigned blocks, MidiSystem &system)
     std::printf("  updater CPU during the upload %.0f ms (%.2f ms per block, %.1f%% of one core)\n",
                 cpuMs, cpuMs / blocks, 100.0 * cpuMs / totalMs);
     std::printf("  updater peak memory %ld KiB\n", peakKiB());
-    return intact && outcome == QLatin1String("Update finished");
 }
 
 } // namespace
@@ -106,8 +144,13 @@ int main(int argc, char **argv)
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QList<unsigned> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
+    int repeat = 0;
+    for (int i = 1; i < argc; ++i) {
+        if (QLatin1String(argv[i]) == QLatin1String("--repeat") && i + 1 < argc)
+            repeat = QString::fromLocal8Bit(argv[++i]).toInt();
+        else
+            sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
+    }
     if (sizes.isEmpty())
         sizes = {16, 128};
 
@@ -120,10 +163,19 @@ int main(int argc, char **argv)
     if (system->kind() == MidiSystemKind::Alsa)
         std::printf("ALSA sequencer\n");
     else
-        std::printf("%s, dummy driver %u Hz, period %u frames\n",
-                    system->kind() == MidiSystemKind::Jack ? "jackd" : "PipeWire", 48000u, 128u);
+        std::printf("%s, dummy driver %u Hz, period %u frames\n", MidiSystem::name(system->kind()),
+                    48000u, 128u);
+    if (repeat > 0) {
+        int counts[4] = {};
+        for (int run = 0; run < repeat; ++run)
+            ++counts[int(runOne(sizes.first(), *system, true))];
+        std::printf("%d uploads of %u blocks: %d finished byte-exact, %d failed with a missed "
+                    "cycle, %d failed otherwise, %d finished with a broken image\n",
+                    repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3]);
+        return counts[3] == 0 ? 0 : 1;
+    }
     bool ok = true;
     for (unsigned blocks : sizes)
-        ok = runOne(blocks, *system) && ok;
+        ok = runOne(blocks, *system, false) == Outcome::Finished && ok;
     return ok ? 0 : 1;
 }
