@@ -17,6 +17,8 @@ constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
 constexpr int kOpenAttempts = 3;
+// How long after a driver's xrun further notices may still be about it.
+constexpr uint64_t kDriverXrunEchoMicros = 10000;
 
 timespec monotonicNow()
 {
@@ -251,15 +253,20 @@ void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)
 // come with a new delay figure: they delay a whole cycle for every client and
 // move no event against another. A client that had not finished its cycle in
 // time comes without one: downstream of us, it reads our events a cycle late
-// or after we have overwritten them.
+// or after we have overwritten them. Notices arrive late and several at once,
+// so the figure read may already be that of the driver's next xrun: a notice
+// without a new figure counts only when the driver reported none just before.
 int JackStreamBackend::onXrun(void *self)
 {
     auto *backend = static_cast<JackStreamBackend *>(self);
     const float delay = jack_get_xrun_delayed_usecs(backend->client_);
-    if (delay != backend->driverDelay_)
+    const timespec now = monotonicNow();
+    if (delay != backend->driverDelay_) {
         backend->driverDelay_ = delay;
-    else
+        backend->driverXrunAt_ = now;
+    } else if (passed(addMicros(backend->driverXrunAt_, kDriverXrunEchoMicros))) {
         backend->lateClients_.fetch_add(1, std::memory_order_relaxed);
+    }
     return 0;
 }
 

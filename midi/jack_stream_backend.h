@@ -95,6 +95,7 @@ private:
     // Notification thread: xruns of clients that did not finish in time.
     std::atomic<uint32_t> lateClients_{0};
     float driverDelay_ = 0; // the driver's last xrun delay, as JACK reports it
+    struct timespec driverXrunAt_ = {};
 
     // Process callback only.
     int next_ = 0;
