@@ -153,6 +153,9 @@ bool FirmwareTransfer::sendFirstBlockAndAwaitAcknowledgement()
     for (int checks = 1; !acknowledgementReceived(); ++checks) {
         if (checks >= kAckChecks)
             return false;
+        // An output whose server stopped or whose instrument vanished will
+        // carry no further block: fail now, not after the whole wait.
+        midi.midiOut.checkStream();
         waitStep(kAckPollMs);
     }
     return true;

@@ -1,6 +1,7 @@
 #include "jack_stream_backend.h"
 
 #include <jack/midiport.h>
+#include <jack/statistics.h>
 
 #include <cerrno>
 #include <cstring>
@@ -16,6 +17,8 @@ constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
 constexpr int kOpenAttempts = 3;
+// How long after a driver's xrun further notices may still be about it.
+constexpr uint64_t kDriverXrunEchoMicros = 10000;
 
 timespec monotonicNow()
 {
@@ -81,8 +84,10 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
               jack_set_process_callback(client_, &JackStreamBackend::onProcess, this) == 0;
     if (ok) {
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
+        driverDelay_ = jack_get_xrun_delayed_usecs(client_);
+        ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0;
         sampleRate_ = jack_get_sample_rate(client_);
-        ok = jack_activate(client_) == 0;
+        ok = ok && jack_activate(client_) == 0;
     }
     if (ok) {
         const int rc = jack_connect(client_, jack_port_name(port_), destination.c_str());
@@ -122,6 +127,7 @@ void JackStreamBackend::release()
     shutdown_.store(false);
     next_ = 0;
     schedule_.reset();
+    seenCycle_ = false;
 }
 
 uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
@@ -135,52 +141,45 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
     if (shutdown_.load())
         fail(StreamProblem::ServiceGone);
     // A unit given up earlier may still be in the callback's hands.
-    if (state_.load(std::memory_order_acquire) != Idle && !waitForIdle(250))
+    if (!waitForIdle(250))
         fail(StreamProblem::PreviousUnitHeld);
     if (jack_port_connected(port_) == 0)
         fail(StreamProblem::DestinationGone);
 
+    uint32_t playTicks = 0;
     for (size_t i = 0; i < count; ++i) {
         events_[i].deltaFrames = ticksToFrames(pieces[i].deltaTicks);
         events_[i].size = pieces[i].length;
         std::memcpy(events_[i].bytes, unit + pieces[i].offset, pieces[i].length);
-    }
-    while (sem_trywait(&done_) == 0) {
-    }
-    eventCount_.store(static_cast<int>(count), std::memory_order_relaxed);
-
-    uint32_t playTicks = 0;
-    for (size_t i = 0; i < count; ++i)
         playTicks += pieces[i].deltaTicks;
+    }
     const uint32_t boundMs = playTicks * kTickMicros / 1000u + kCompletionSlackMs;
     const timespec deadline = addMicros(monotonicNow(), uint64_t{boundMs} * 1000u);
-    state_.store(Queued, std::memory_order_release);
+    queueUnit(count);
 
     for (;;) {
         const int rc = sem_clockwait(&done_, CLOCK_MONOTONIC, &deadline);
-        const int timedOut = rc != 0 && errno == ETIMEDOUT;
-        int state = state_.load(std::memory_order_acquire);
-        if (state == Played)
+        const bool timedOut = rc != 0 && errno == ETIMEDOUT;
+        const int state = state_.load(std::memory_order_acquire);
+        if (state == Played || state == Failed)
             break;
-        if (state == Failed) {
-            state_.store(Idle);
-            fail(static_cast<StreamProblem>(failure_.load()));
-        }
-        if (shutdown_.load() || timedOut) {
-            int expected = Queued;
-            if (!state_.compare_exchange_strong(expected, Cancelled)) {
-                if (expected == Played)
-                    break;
-                state_.store(Idle);
-                fail(static_cast<StreamProblem>(failure_.load()));
-            }
-            if (shutdown_.load())
-                fail(StreamProblem::ServiceGone);
-            fail(StreamProblem::NotPlayedInTime, boundMs);
-        }
+        // Unless the callback finished the unit meanwhile: then the loop takes that.
+        if ((shutdown_.load() || timedOut) && cancelUnit())
+            fail(shutdown_.load() ? StreamProblem::ServiceGone : StreamProblem::NotPlayedInTime,
+                   boundMs);
     }
+    if (takeBackUnit() == Failed)
+        fail(static_cast<StreamProblem>(failure_.load()));
     sleepUntilFrame(lastFrame_.load(std::memory_order_acquire), deadline);
-    state_.store(Idle, std::memory_order_release);
+}
+
+std::optional<StreamProblem> JackStreamBackend::loss() const
+{
+    if (shutdown_.load())
+        return StreamProblem::ServiceStopped;
+    if (jack_port_connected(port_) == 0)
+        return StreamProblem::DestinationLost;
+    return std::nullopt;
 }
 
 // The callback hands the unit back when it writes the last event, which may
@@ -206,16 +205,35 @@ void JackStreamBackend::waitCycles(unsigned cycles, unsigned timeoutMs)
 bool JackStreamBackend::waitForIdle(unsigned timeoutMs)
 {
     const timespec deadline = addMicros(monotonicNow(), uint64_t{timeoutMs} * 1000u);
-    for (;;) {
-        const int state = state_.load(std::memory_order_acquire);
-        if (state == Played || state == Failed)
-            state_.store(Idle);
-        if (state_.load(std::memory_order_acquire) == Idle)
-            return true;
+    while (takeBackUnit() != Idle) {
         if (passed(deadline) || shutdown_.load())
             return false;
         sleepMicros(500);
     }
+    return true;
+}
+
+void JackStreamBackend::queueUnit(size_t count)
+{
+    while (sem_trywait(&done_) == 0) {
+    }
+    eventCount_.store(static_cast<int>(count), std::memory_order_relaxed);
+    state_.store(Queued, std::memory_order_release);
+}
+
+bool JackStreamBackend::cancelUnit()
+{
+    int expected = Queued;
+    return state_.compare_exchange_strong(expected, Cancelled);
+}
+
+// Returns the state found; a finished unit (Played or Failed) is Idle after.
+JackStreamBackend::State JackStreamBackend::takeBackUnit()
+{
+    const int state = state_.load(std::memory_order_acquire);
+    if (state == Played || state == Failed)
+        state_.store(Idle, std::memory_order_release);
+    return static_cast<State>(state);
 }
 
 int JackStreamBackend::onProcess(jack_nframes_t nframes, void *self)
@@ -230,6 +248,28 @@ void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)
     sem_post(&backend->done_);
 }
 
+// On JACK's notification thread, soon after an xrun. The driver's own late
+// wake-ups (the dummy driver behind its clock, on a synchronous server too)
+// come with a new delay figure: they delay a whole cycle for every client and
+// move no event against another. A client that had not finished its cycle in
+// time comes without one: downstream of us, it reads our events a cycle late
+// or after we have overwritten them. Notices arrive late and several at once,
+// so the figure read may already be that of the driver's next xrun: a notice
+// without a new figure counts only when the driver reported none just before.
+int JackStreamBackend::onXrun(void *self)
+{
+    auto *backend = static_cast<JackStreamBackend *>(self);
+    const float delay = jack_get_xrun_delayed_usecs(backend->client_);
+    const timespec now = monotonicNow();
+    if (delay != backend->driverDelay_) {
+        backend->driverDelay_ = delay;
+        backend->driverXrunAt_ = now;
+    } else if (passed(addMicros(backend->driverXrunAt_, kDriverXrunEchoMicros))) {
+        backend->lateClients_.fetch_add(1, std::memory_order_relaxed);
+    }
+    return 0;
+}
+
 void JackStreamBackend::finishUnit(State state, StreamProblem failure)
 {
     failure_.store(static_cast<int>(failure), std::memory_order_relaxed);
@@ -238,18 +278,38 @@ void JackStreamBackend::finishUnit(State state, StreamProblem failure)
     sem_post(&done_);
 }
 
-// Real-time thread: no locks, no allocation; sem_post is the only call that
-// reaches beyond this object and JACK's buffers.
+void JackStreamBackend::dropCancelled()
+{
+    next_ = 0;
+    state_.store(Idle, std::memory_order_release);
+}
+
+// Whether the server ran a cycle without us since our last one: cycles follow
+// each other without a gap in frame time, so a later start means one was
+// skipped (we were late, or the graph waited for another client). A
+// synchronous server waits for every client and never skips.
+bool JackStreamBackend::missedCycle(uint32_t cycleStart, jack_nframes_t nframes)
+{
+    const bool missed = seenCycle_ && cycleStart != nextCycleStart_;
+    seenCycle_ = true;
+    nextCycleStart_ = cycleStart + nframes;
+    return missed;
+}
+
+// Real-time thread: no locks, no allocation, no waiting. Beyond this object
+// it calls only JACK's real-time-safe port, buffer and frame-time functions,
+// and sem_post.
 int JackStreamBackend::process(jack_nframes_t nframes)
 {
     cycles_.fetch_add(1, std::memory_order_relaxed);
     void *buffer = jack_port_get_buffer(port_, nframes);
     jack_midi_clear_buffer(buffer);
+    const uint32_t cycleStart = jack_last_frame_time(client_);
+    const bool missed = missedCycle(cycleStart, nframes);
 
     const int state = state_.load(std::memory_order_acquire);
     if (state == Cancelled) {
-        next_ = 0;
-        state_.store(Idle, std::memory_order_release);
+        dropCancelled();
         return 0;
     }
     if (state != Queued)
@@ -259,23 +319,36 @@ int JackStreamBackend::process(jack_nframes_t nframes)
         finishUnit(Failed, StreamProblem::DestinationGone);
         return 0;
     }
+    // Once the unit has begun, a cycle run without us, or one that a client
+    // overran, may have moved a piece closer to the next or lost it: rather
+    // than play on, the unit fails. Before its first piece, a late start only
+    // waits longer.
+    if (next_ > 0 && (missed || lateClients_.load(std::memory_order_relaxed) != unitLateClients_)) {
+        finishUnit(Failed, StreamProblem::MissedCycle);
+        return 0;
+    }
+    playDue(buffer, nframes, cycleStart);
+    return 0;
+}
 
-    const uint32_t cycleStart = jack_last_frame_time(client_);
+void JackStreamBackend::playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart)
+{
     const int count = eventCount_.load(std::memory_order_relaxed);
     while (next_ < count) {
         const Event &event = events_[next_];
         const uint32_t due = schedule_.due(cycleStart, event.deltaFrames);
         const uint32_t offset = due - cycleStart;
         if (offset >= nframes)
-            return 0;
+            return;
         if (jack_midi_event_write(buffer, offset, event.bytes, event.size) != 0) {
             finishUnit(Failed, StreamProblem::EventRefused);
-            return 0;
+            return;
         }
+        if (next_ == 0)
+            unitLateClients_ = lateClients_.load(std::memory_order_relaxed);
         schedule_.played(due);
         ++next_;
     }
     lastFrame_.store(schedule_.last(), std::memory_order_relaxed);
     finishUnit(Played, StreamProblem::EventRefused);
-    return 0;
 }

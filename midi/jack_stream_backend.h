@@ -12,7 +12,10 @@
 // Streaming output on JACK: a client of our own with one MIDI output port,
 // connected to the destination. The send queues the unit's events; the
 // process callback writes each at its exact frame, so the pieces are exactly
-// 10 ms apart in frame time, and posts a semaphore after the last one.
+// 10 ms apart in frame time, and posts a semaphore after the last one. On an
+// asynchronous server a cycle can run without us (we were late, or another
+// client was): the unit is then failed rather than finished with a piece
+// missing or out of step.
 class JackStreamBackend final : public StreamBackend
 {
 public:
@@ -29,10 +32,18 @@ protected:
     void playUnit(const unsigned char *unit, const stream_framing::Piece *pieces,
                   size_t count) override;
     void closeStream() override;
+    std::optional<StreamProblem> loss() const override;
 
 private:
-    // Who owns the queued unit: the send (Idle, Played, Failed) or the
-    // process callback (Queued, Cancelled).
+    // Who holds the unit in events_. The only moves, each made in one function:
+    //   Idle      -> Queued     send      queueUnit()    events written; the callback may play
+    //   Queued    -> Played     callback  finishUnit()   the last event is written
+    //   Queued    -> Failed     callback  finishUnit()   it cannot be played whole (failure_)
+    //   Queued    -> Cancelled  send      cancelUnit()   the send stopped waiting
+    //   Played, Failed -> Idle  send      takeBackUnit()
+    //   Cancelled -> Idle       callback  dropCancelled()
+    //   any       -> Idle       send      release()      the client is closed: no callback
+    // The send writes events_ only in Idle; the callback reads them only in Queued.
     enum State : int
     {
         Idle,
@@ -50,8 +61,16 @@ private:
 
     static int onProcess(jack_nframes_t nframes, void *self);
     static void onShutdown(jack_status_t, const char *, void *self);
+    static int onXrun(void *self);
     int process(jack_nframes_t nframes);
+    bool missedCycle(uint32_t cycleStart, jack_nframes_t nframes);
+    void playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart);
+
+    void queueUnit(size_t count);
     void finishUnit(State state, StreamProblem failure);
+    bool cancelUnit();
+    State takeBackUnit();
+    void dropCancelled();
 
     void waitCycles(unsigned cycles, unsigned timeoutMs);
     bool waitForIdle(unsigned timeoutMs);
@@ -73,8 +92,15 @@ private:
     std::atomic<uint32_t> lastFrame_{0};
     std::atomic<bool> shutdown_{false};
     std::atomic<uint32_t> cycles_{0};
+    // Notification thread: xruns of clients that did not finish in time.
+    std::atomic<uint32_t> lateClients_{0};
+    float driverDelay_ = 0; // the driver's last xrun delay, as JACK reports it
+    struct timespec driverXrunAt_ = {};
 
     // Process callback only.
     int next_ = 0;
     StreamSchedule schedule_;
+    bool seenCycle_ = false;
+    uint32_t nextCycleStart_ = 0;  // where the cycle after the last one we ran starts
+    uint32_t unitLateClients_ = 0; // lateClients_ when the unit's first event was written
 };

@@ -44,3 +44,11 @@ void StreamBackend::close()
     closeStream();
     open_ = false;
 }
+
+void StreamBackend::check() const
+{
+    if (!open_)
+        return;
+    if (const std::optional<StreamProblem> problem = loss())
+        fail(*problem);
+}

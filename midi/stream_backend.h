@@ -4,6 +4,7 @@
 #include "stream_framing.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 
 // The destinations a backend can open, in the numbering of the output the
@@ -32,6 +33,9 @@ public:
     void send(const unsigned char *data, size_t size);
     void close();
     bool isOpen() const { return open_; }
+    // Between units: reports what an open port already knows it has lost (its
+    // service stopped, its destination vanished); returns when nothing.
+    void check() const;
     const char *className() const { return className_; }
 
 protected:
@@ -52,6 +56,9 @@ protected:
                           size_t count) = 0;
     // Releases everything openStream took. Never fails or warns.
     virtual void closeStream() = 0;
+    // Cheap, non-blocking, never reports: ServiceStopped or DestinationLost
+    // when the backend has been told so, nothing otherwise.
+    virtual std::optional<StreamProblem> loss() const { return std::nullopt; }
 
 private:
     const char *className_;

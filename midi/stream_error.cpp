@@ -57,6 +57,14 @@ ProblemText textOf(StreamProblem problem)
     case StreamProblem::PreviousUnitHeld:
         return {RtMidiError::DRIVER_ERROR, "sendStream",
                 "the MIDI service still holds the previous unit; nothing was sent.", nullptr};
+    case StreamProblem::MissedCycle:
+        return {RtMidiError::DRIVER_ERROR, "sendStream",
+                "a MIDI cycle was missed; the unit was not played whole.", nullptr};
+    // Found while the port waited between units, not by a send.
+    case StreamProblem::ServiceStopped:
+        return {RtMidiError::DRIVER_ERROR, "checkStream", "the MIDI service has stopped.", nullptr};
+    case StreamProblem::DestinationLost:
+        return {RtMidiError::DRIVER_ERROR, "checkStream", "the MIDI destination is gone.", nullptr};
     }
     return {RtMidiError::UNSPECIFIED, "sendStream", "unknown problem.", nullptr};
 }

@@ -24,6 +24,9 @@ enum class StreamProblem
     NotPlayedInTime,
     StillPlaying,
     PreviousUnitHeld,
+    MissedCycle,
+    ServiceStopped,
+    DestinationLost,
 };
 
 RtMidiError::Type streamProblemType(StreamProblem problem);

@@ -40,6 +40,11 @@ void StreamMidiOut::sendStream(const unsigned char *data, size_t size)
     backend_->send(data, size);
 }
 
+void StreamMidiOut::checkStream() const
+{
+    backend_->check();
+}
+
 void StreamMidiOut::closePort()
 {
     backend_->close();

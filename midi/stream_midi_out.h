@@ -22,6 +22,9 @@ public:
 
     void openStreamPort(unsigned int portNumber, const std::string &portName = "RtMidi Output");
     void sendStream(const unsigned char *data, size_t size);
+    // Raises the port's own error when its MIDI service has stopped or its
+    // destination has gone since the last send; cheap enough to poll.
+    void checkStream() const;
     // Closes the streaming port if it is open.
     void closePort() override;
     bool isPortOpen() const override;

@@ -38,7 +38,21 @@ struct Context final : SimSink
     SimDevice device;
     std::atomic<std::uint64_t> lost{0};
     std::atomic<bool> serverGone{false};
+    // --late-cycle: the incoming event whose cycle overruns, and the count so far.
+    unsigned lateAtEvent = 0;
+    unsigned events = 0;
 };
+
+// Deliberately not real-time safe: a client that overran its cycle.
+void overrunIfAsked(Context &ctx, jack_nframes_t arrived)
+{
+    const unsigned before = ctx.events;
+    ctx.events += arrived;
+    if (ctx.lateAtEvent > before && ctx.lateAtEvent <= ctx.events) {
+        const timespec late{0, 20 * 1000 * 1000};
+        nanosleep(&late, nullptr);
+    }
+}
 
 int process(jack_nframes_t nframes, void *arg)
 {
@@ -54,6 +68,7 @@ int process(jack_nframes_t nframes, void *arg)
         if (jack_midi_event_get(&event, inBuffer, i) == 0)
             ctx->device.receive(cycleStart + event.time, event.buffer, event.size, *ctx);
     }
+    overrunIfAsked(*ctx, events);
     // Each reply is one whole event.
     ctx->device.emitDue(
         cycleStart, nframes,
@@ -99,6 +114,7 @@ int runOnJack(const SimOptions &options, const sigset_t &signals)
 
     auto *ctx = new Context(config); // large (fixed buffers): keep it off the stack
     ctx->client = client;
+    ctx->lateAtEvent = options.lateCycle;
     ctx->ring = jack_ringbuffer_create(kRingBytes);
     ctx->in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     ctx->out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);

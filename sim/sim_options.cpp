@@ -131,6 +131,14 @@ bool parseSimOptions(const std::vector<std::string> &args, SimOptions &options, 
                 return false;
             }
             options.exitAfterBlock = unsigned(v);
+        } else if (name == "--late-cycle") {
+            if (!needValue())
+                return false;
+            if (!parseInt(value, 1, 1000000, v)) {
+                error = "--late-cycle must be 1 to 1000000, not '" + value + "'";
+                return false;
+            }
+            options.lateCycle = unsigned(v);
         } else if (name == "--no-version") {
             if (!noValue())
                 return false;
@@ -160,7 +168,7 @@ const char *simUsage()
     return "usage: tarnwick-sim [--model Varnox|Solune] [--number N] [--version A.B.C]\n"
            "                    [--summary FILE.json] [--image FILE] [--no-version] [--no-ack]\n"
            "                    [--reply-id ID] [--delay-ms N] [--malformed-first]\n"
-           "                    [--exit-after-block K] [--alsa]\n"
+           "                    [--exit-after-block K] [--late-cycle N] [--alsa]\n"
            "A simulated instrument on JACK: client \"<model> <number>\" with MIDI ports in and\n"
            "out; with --alsa on the ALSA sequencer instead: client \"<model> <number>\" with\n"
            "the port \"<model> <number> MIDI 1\", as a USB instrument shows there, and piece\n"
@@ -172,5 +180,8 @@ const char *simUsage()
            "  --delay-ms N        send each reply N ms after the message it answers\n"
            "  --malformed-first   before the first version reply and the first\n"
            "                      acknowledgement, send a wrong-length one\n"
-           "  --exit-after-block K  close the client after the K-th data block message\n";
+           "  --exit-after-block K  close the client after the K-th data block message\n"
+           "  --late-cycle N      (JACK) return 20 ms late from the cycle that brings the\n"
+           "                      N-th incoming event, as a client the system did not\n"
+           "                      schedule in time would\n";
 }

@@ -17,6 +17,7 @@ struct SimOptions
     int delayMs = 0;
     bool malformedFirst = false;
     unsigned exitAfterBlock = 0; // 0: never
+    unsigned lateCycle = 0;      // 0: never
     bool alsa = false;           // on the ALSA sequencer instead of JACK
     bool help = false;
 

@@ -16,6 +16,12 @@
 // from this bench would count the bench's own pages in its peak).
 //
 // Run: build/bench/bench_upload [--flash] [blocks ...]   (default: 16 128)
+//      build/bench/bench_upload [--flash] --repeat N blocks
+// The second form uploads N times and counts the outcomes: finished with the
+// image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
+// one that must never happen, "finished" with the image not as sent.
+// TARNWICK_TEST_MIDI=jack-async or jack-realtime runs them on an asynchronous
+// jackd (see tests/support/midi_system.h).
 #include "midi_system.h"
 #include "simulator.h"
 #include "window_driver.h"
@@ -52,7 +58,16 @@ struct Upload
     double totalMs = 0;
     double cpuMs = 0;
     long peakKiB = 0;
+    QStringList log;
     QString outcome;
+};
+
+enum class Outcome
+{
+    Finished,
+    MissedCycle,
+    OtherFailure,
+    FinishedButBroken
 };
 
 Upload throughWindow(const QString &path)
@@ -68,7 +83,8 @@ Upload throughWindow(const QString &path)
     upload.totalMs = static_cast<double>(timer.nsecsElapsed()) / 1e6;
     upload.cpuMs = (cpuSeconds() - cpuBefore) * 1000.0;
     upload.peakKiB = peakKiB();
-    upload.outcome = driver.logLines().last();
+    upload.log = driver.logLines();
+    upload.outcome = upload.log.last();
     return upload;
 }
 
@@ -86,6 +102,7 @@ Upload throughFlash(const QString &path)
     while (flash.waitForReadyRead(30000) || flash.canReadLine()) {
         while (flash.canReadLine()) {
             const QString line = QString::fromLocal8Bit(flash.readLine()).trimmed();
+            upload.log << line;
             if (line == QLatin1String("Prepare for update"))
                 preparedNs = timer.nsecsElapsed();
             if (line.startsWith(QLatin1String("Update ")) && preparedNs >= 0) {
@@ -108,7 +125,8 @@ Upload throughFlash(const QString &path)
     return upload;
 }
 
-bool runOne(unsigned blocks, MidiSystem &system, bool flash)
+// brief: one line per upload (for --repeat), otherwise the whole report.
+Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -118,13 +136,13 @@ bool runOne(unsigned blocks, MidiSystem &system, bool flash)
         b = static_cast<char>(random.bounded(256));
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size())
-        return false;
+        return Outcome::OtherFailure;
     file.close();
 
     Simulator &sim = system.instrument();
     if (!system.startInstrument()) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(sim.log()));
-        return false;
+        return Outcome::OtherFailure;
     }
     const Upload upload = flash ? throughFlash(path) : throughWindow(path);
     const double totalMs = upload.totalMs;
@@ -140,6 +158,21 @@ bool runOne(unsigned blocks, MidiSystem &system, bool flash)
     const double rate = summary.value("sample_rate").toDouble(48000.0);
     const double middle = blocks > 2 ? blocks - 2 : 0;
     const double floorMs = blocks * 100.0 + 250.0 + middle * 30.0;
+    const bool finished = outcome == QLatin1String("Update finished");
+    const Outcome result = finished ? (intact ? Outcome::Finished : Outcome::FinishedButBroken)
+                           : upload.log.join('\n').contains("MIDI cycle was missed")
+                               ? Outcome::MissedCycle
+                               : Outcome::OtherFailure;
+    if (brief) {
+        const QString reason =
+            upload.log.size() > 1 && !finished ? upload.log[upload.log.size() - 2] + " / " : "";
+        std::printf("%u blocks: %s%s (%.0f ms; in-message spacing %.3f-%.3f ms)\n", blocks,
+                    qPrintable(reason), qPrintable(outcome), totalMs,
+                    inMessage.value("min").toDouble() * 1000.0 / rate,
+                    inMessage.value("max").toDouble() * 1000.0 / rate);
+        std::fflush(stdout);
+        return result;
+    }
 
     std::printf("%u blocks: %s, image %s, %d framing errors\n", blocks, qPrintable(outcome),
                 intact ? "byte-exact" : "CORRUPT", summary.value("framing_errors").toInt());
@@ -160,7 +193,7 @@ bool runOne(unsigned blocks, MidiSystem &system, bool flash)
                 cpuMs / blocks, 100.0 * cpuMs / totalMs);
     std::printf("  %s peak memory %ld KiB\n",
                 flash ? "tarnwick-flash" : "updater (with this bench)", upload.peakKiB);
-    return intact && outcome == QLatin1String("Update finished");
+    return result;
 }
 
 } // namespace
@@ -171,9 +204,12 @@ int main(int argc, char **argv)
     QApplication app(argc, argv);
     QList<unsigned> sizes;
     bool flash = false;
+    int repeat = 0;
     for (int i = 1; i < argc; ++i) {
         if (QLatin1String(argv[i]) == QLatin1String("--flash"))
             flash = true;
+        else if (QLatin1String(argv[i]) == QLatin1String("--repeat") && i + 1 < argc)
+            repeat = QString::fromLocal8Bit(argv[++i]).toInt();
         else
             sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
     }
@@ -189,10 +225,19 @@ int main(int argc, char **argv)
     if (system->kind() == MidiSystemKind::Alsa)
         std::printf("ALSA sequencer\n");
     else
-        std::printf("%s, dummy driver %u Hz, period %u frames\n",
-                    system->kind() == MidiSystemKind::Jack ? "jackd" : "PipeWire", 48000u, 128u);
+        std::printf("%s, dummy driver %u Hz, period %u frames\n", MidiSystem::name(system->kind()),
+                    48000u, 128u);
+    if (repeat > 0) {
+        int counts[4] = {};
+        for (int run = 0; run < repeat; ++run)
+            ++counts[int(runOne(sizes.first(), *system, flash, true))];
+        std::printf("%d uploads of %u blocks: %d finished byte-exact, %d failed with a missed "
+                    "cycle, %d failed otherwise, %d finished with a broken image\n",
+                    repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3]);
+        return counts[3] == 0 ? 0 : 1;
+    }
     bool ok = true;
     for (unsigned blocks : sizes)
-        ok = runOne(blocks, *system, flash) && ok;
+        ok = runOne(blocks, *system, flash, false) == Outcome::Finished && ok;
     return ok ? 0 : 1;
 }

@@ -20,7 +20,7 @@
 
 namespace {
 
-const char *const kNames[] = {"jack", "pipewire", "alsa"};
+const char *const kNames[] = {"jack", "pipewire", "alsa", "jack-async", "jack-realtime"};
 
 [[noreturn]] void giveUp(const QString &why)
 {
@@ -114,9 +114,14 @@ private:
                 return false;
             const std::string name = "tarnwick-test-" + std::to_string(slot_);
             setenv("JACK_DEFAULT_SERVER", name.c_str(), 1);
-            if (!server_.start({"jackd", "--no-realtime", "--sync", "-n", name, "-d", "dummy", "-r",
-                                "48000", "-p", std::to_string(period_)},
-                               "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
+            std::vector<std::string> args = {"jackd", "--no-realtime", "--sync"};
+            if (kind_ != MidiSystemKind::Jack)
+                args.pop_back();
+            if (kind_ == MidiSystemKind::JackRealtime)
+                args = {"jackd", "-R", "-P", "70"};
+            args.insert(args.end(),
+                        {"-n", name, "-d", "dummy", "-r", "48000", "-p", std::to_string(period_)});
+            if (!server_.start(args, "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
                 return false;
             joinServer();
         }
@@ -251,10 +256,11 @@ const char *MidiSystem::name(MidiSystemKind kind)
 MidiSystemKind MidiSystem::selected()
 {
     const QByteArray name = qgetenv("TARNWICK_TEST_MIDI");
-    for (int k = 0; k < 3; ++k)
+    for (int k = 0; k < 5; ++k)
         if (name == kNames[k] || (k == 0 && name.isEmpty()))
             return MidiSystemKind(k);
-    giveUp("TARNWICK_TEST_MIDI=" + QString(name) + " is not one of jack, pipewire, alsa");
+    giveUp("TARNWICK_TEST_MIDI=" + QString(name) +
+           " is not one of jack, jack-async, jack-realtime, pipewire, alsa");
 }
 
 std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)

@@ -10,6 +10,9 @@
 // The MIDI system the JACK and window tables run on, chosen at run time by
 // TARNWICK_TEST_MIDI:
 //   jack (default)  a private synchronous jackd (dummy backend, 48 kHz)
+//   jack-async      the same, asynchronous, as users run it: a late client
+//                   makes the server skip cycles
+//   jack-realtime   the same, asynchronous and realtime (-R -P 70; root)
 //   pipewire        the same JACK clients on a private headless PipeWire
 //   alsa            the kernel's sequencer (inside the guest); no server, the
 //                   instrument is tarnwick-sim --alsa ("Varnox 1" /
@@ -20,7 +23,9 @@ enum class MidiSystemKind
 {
     Jack,
     PipeWire,
-    Alsa
+    Alsa,
+    JackAsync,
+    JackRealtime
 };
 
 // A set of systems, for a table row that only applies to some of them.
@@ -29,9 +34,8 @@ constexpr MidiSystems systemBit(MidiSystemKind k)
 {
     return 1u << unsigned(k);
 }
-constexpr MidiSystems kAllSystems = 7u;
-constexpr MidiSystems kServerSystems =
-    systemBit(MidiSystemKind::Jack) | systemBit(MidiSystemKind::PipeWire);
+constexpr MidiSystems kAllSystems = 31u;
+constexpr MidiSystems kServerSystems = kAllSystems & ~systemBit(MidiSystemKind::Alsa);
 
 class MidiSystem
 {

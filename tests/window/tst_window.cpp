@@ -37,9 +37,12 @@ QList<int> hundredBlocks()
             values << v;
     return values << 0;
 }
+const QString kMissed = "MidiOutJack::sendStream: a MIDI cycle was missed; the unit was not played "
+                        "whole.";
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
-constexpr MidiSystems kAnnouncing =
-    systemBit(MidiSystemKind::PipeWire) | systemBit(MidiSystemKind::Alsa);
+constexpr MidiSystems kPipeWire = systemBit(MidiSystemKind::PipeWire);
+constexpr MidiSystems kAsync = kServerSystems & ~kJack;
+constexpr MidiSystems kAnnouncing = kPipeWire | systemBit(MidiSystemKind::Alsa);
 const QStringList kNoVersion = {"--no-version"};
 const QStringList kLateAck = {"--delay-ms", "4000"};
 
@@ -109,6 +112,15 @@ const Scenario kRows[] = {
     {"instrument killed mid-unit, announced", kAnnouncing, false, {}, FileKind::Image, k20Blocks,
      Fault::KillInstrument, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0},
      kNoSummary, 0, 1000},
+    // An asynchronous server runs on without a client that overran its cycle:
+    // the instrument overruns in the cycle of block 1's sixth piece.
+    {"instrument late mid-unit", kAsync, false, {"--late-cycle", "7"}, FileKind::Image, k20Blocks,
+     Fault::None, When::Idle, 0, {"Prepare for update", kMissed, "Update failed"}, {}, {5, 0}, 0,
+     0, 1000},
+    {"connection cut before the acknowledgement", kAllSystems, false, kLateAck, FileKind::Image,
+     k20Blocks, Fault::CutConnection, When::BeforeAck, 1, {"Prepare for update",
+     "MidiOutJack::checkStream: the MIDI destination is gone.", "Update failed"}, {}, {5, 0}, 1,
+     0, 100},
     {"connection cut mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
      Fault::CutConnection, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
      0, 1000},
@@ -121,7 +133,12 @@ const Scenario kRows[] = {
      k20Blocks, Fault::KillServer, When::VersionQuery, 0,
      {"Version 1.0.X", "Prepare for update", kStopped, "Update failed"}, {}, {5, 0}, kNoSummary,
      0, 3000},
-    {"server killed before the acknowledgement", kServerSystems, true, kLateAck, FileKind::Image,
+    {"server killed before the acknowledgement", kServerSystems & ~kPipeWire, true, kLateAck,
+     FileKind::Image, k20Blocks, Fault::KillServer, When::BeforeAck, 1, {"Prepare for update",
+     "MidiOutJack::checkStream: the MIDI service has stopped.", "Update failed"}, {}, {5, 0}, 1,
+     0, 100},
+    // PipeWire's libjack does not tell its clients: the poll runs out.
+    {"server killed before the acknowledgement", kPipeWire, true, kLateAck, FileKind::Image,
      k20Blocks, Fault::KillServer, When::BeforeAck, 1, {"Prepare for update", "Update failed"}, {},
      {5, 0}, 1, 4900, 9000},
     {"server killed mid-unit", kServerSystems, true, {}, FileKind::Image, k20Blocks,
