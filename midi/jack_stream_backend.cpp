@@ -17,8 +17,11 @@ constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
 constexpr int kOpenAttempts = 3;
-// How long after a driver's xrun further notices may still be about it.
+// How long after a driver's xrun further notices may still be about it: on
+// JACK's notification thread, and in the cycles after the one where the
+// driver's new delay figure is seen.
 constexpr uint64_t kDriverXrunEchoMicros = 10000;
+constexpr uint32_t kDriverXrunEchoCycles = 8;
 
 timespec monotonicNow()
 {
@@ -84,7 +87,8 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
               jack_set_process_callback(client_, &JackStreamBackend::onProcess, this) == 0;
     if (ok) {
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
-        driverDelay_ = jack_get_xrun_delayed_usecs(client_);
+        driverDelay_ = cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
+        driverXrunCycle_ = cycles_.load() - kDriverXrunEchoCycles;
         ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0;
         sampleRate_ = jack_get_sample_rate(client_);
         ok = ok && jack_activate(client_) == 0;
@@ -306,6 +310,10 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     jack_midi_clear_buffer(buffer);
     const uint32_t cycleStart = jack_last_frame_time(client_);
     const bool missed = missedCycle(cycleStart, nframes);
+    const bool driverLate = driverReportedXrun();
+    const uint32_t cycles = cycles_.load(std::memory_order_relaxed);
+    if (driverLate)
+        driverXrunCycle_ = cycles;
 
     const int state = state_.load(std::memory_order_acquire);
     if (state == Cancelled) {
@@ -324,11 +332,31 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     // than play on, the unit fails. Before its first piece, a late start only
     // waits longer.
     if (next_ > 0 && (missed || lateClients_.load(std::memory_order_relaxed) != unitLateClients_)) {
+        // A cycle that the driver itself skipped or began late (it reported an
+        // xrun since our last cycle) skipped or delayed every client alike:
+        // our next event still comes a full gap after the last, in every
+        // client's frame time. Only a cycle run without us alone, or a client
+        // that overran its cycle on its own, can lose or crowd a piece.
+        if (driverLate || cycles - driverXrunCycle_ < kDriverXrunEchoCycles) {
+            unitLateClients_ = lateClients_.load(std::memory_order_relaxed);
+            playDue(buffer, nframes, cycleStart);
+            return 0;
+        }
         finishUnit(Failed, StreamProblem::MissedCycle);
         return 0;
     }
     playDue(buffer, nframes, cycleStart);
     return 0;
+}
+
+// Whether the driver reported an xrun since our last cycle: it sets a new
+// delay figure before it runs the cycle that follows its late wake-up.
+bool JackStreamBackend::driverReportedXrun()
+{
+    const float delay = jack_get_xrun_delayed_usecs(client_);
+    const bool changed = delay != cycleDelay_;
+    cycleDelay_ = delay;
+    return changed;
 }
 
 void JackStreamBackend::playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart)

@@ -64,6 +64,7 @@ private:
     static int onXrun(void *self);
     int process(jack_nframes_t nframes);
     bool missedCycle(uint32_t cycleStart, jack_nframes_t nframes);
+    bool driverReportedXrun();
     void playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart);
 
     void queueUnit(size_t count);
@@ -103,4 +104,6 @@ private:
     bool seenCycle_ = false;
     uint32_t nextCycleStart_ = 0;  // where the cycle after the last one we ran starts
     uint32_t unitLateClients_ = 0; // lateClients_ when the unit's first event was written
+    float cycleDelay_ = 0;          // the driver's xrun delay figure at our last cycle
+    uint32_t driverXrunCycle_ = 0;  // cycles_ when that figure last changed
 };
