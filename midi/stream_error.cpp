@@ -26,9 +26,9 @@ ProblemText textOf(StreamProblem problem)
                 ") is invalid."};
     case StreamProblem::NoCompletionEvent:
         return {RtMidiError::NO_DEVICES_FOUND, "openStreamPort", "can't creat an event!", nullptr};
-    case StreamProblem::OpenRefused:
-        return {RtMidiError::DRIVER_ERROR, "openStreamPort",
-                "error creating Windows MM MIDI streaming output port.", nullptr};
+    case StreamProblem::OpenRefused: // the platform's own name goes between the two
+        return {RtMidiError::DRIVER_ERROR, "openStreamPort", "error creating ",
+                " MIDI streaming output port."};
     case StreamProblem::NoStreamService:
         return {RtMidiError::DRIVER_ERROR, "openStreamPort",
                 "this MIDI API has no streaming output service.", nullptr};
@@ -69,6 +69,18 @@ ProblemText textOf(StreamProblem problem)
     return {RtMidiError::UNSPECIFIED, "sendStream", "unknown problem.", nullptr};
 }
 
+// The MIDI service a backend class stands on, as its users know it.
+std::string platformNameOf(const std::string &backendClass)
+{
+    if (backendClass == "MidiOutWinMM")
+        return "Windows MM";
+    if (backendClass == "MidiOutJack")
+        return "JACK";
+    if (backendClass == "MidiOutAlsa")
+        return "ALSA sequencer";
+    return "MIDI";
+}
+
 } // namespace
 
 RtMidiError::Type streamProblemType(StreamProblem problem)
@@ -81,7 +93,10 @@ std::string streamProblemMessage(const char *backendClass, StreamProblem problem
 {
     const ProblemText t = textOf(problem);
     std::string message = std::string(backendClass) + "::" + t.operation + ": " + t.before;
-    if (t.after) {
+    if (problem == StreamProblem::OpenRefused) {
+        message += platformNameOf(backendClass);
+        message += t.after;
+    } else if (t.after) {
         message += std::to_string(number);
         message += t.after;
     }

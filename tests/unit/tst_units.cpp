@@ -217,6 +217,13 @@ private slots:
         }
         QCOMPARE(error, std::string("MidiOutTest::openStreamPort: the 'portNumber' argument (1) "
                                     "is invalid."));
+        // A refused open names the platform's own service.
+        QCOMPARE(streamProblemMessage("MidiOutWinMM", StreamProblem::OpenRefused),
+                 std::string("MidiOutWinMM::openStreamPort: error creating Windows MM MIDI "
+                             "streaming output port."));
+        QCOMPARE(streamProblemMessage("MidiOutJack", StreamProblem::OpenRefused),
+                 std::string("MidiOutJack::openStreamPort: error creating JACK MIDI streaming "
+                             "output port."));
         QVERIFY(!backend.isOpen());
         backend.open(0, "", port);
         backend.open(0, "", port); // only warns: the first stays open
