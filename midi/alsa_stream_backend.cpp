@@ -76,6 +76,14 @@ void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portN
     }
 }
 
+// Events still in our output buffer or waiting in the queue are dropped.
+void AlsaStreamBackend::haltStream()
+{
+    snd_seq_drop_output(seq_);
+    snd_seq_stop_queue(seq_, queue_, nullptr);
+    snd_seq_drain_output(seq_);
+}
+
 void AlsaStreamBackend::closeStream()
 {
     release();

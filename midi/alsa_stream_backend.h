@@ -28,6 +28,7 @@ protected:
                     StreamPortList &ports) override;
     void playUnit(const unsigned char *unit, const stream_framing::Piece *pieces,
                   size_t count) override;
+    void haltStream() override;
     void closeStream() override;
 
 private:

@@ -110,6 +110,12 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
     waitCycles(2, 500);
 }
 
+// A unit a send gave up on is dropped by the next cycle; nothing else is queued.
+void JackStreamBackend::haltStream()
+{
+    cancelUnit();
+}
+
 void JackStreamBackend::closeStream()
 {
     release();

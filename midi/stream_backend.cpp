@@ -1,6 +1,8 @@
 #include "stream_backend.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 using namespace stream_framing;
 
@@ -37,10 +39,18 @@ void StreamBackend::send(const unsigned char *data, size_t size)
     playUnit(unit, pieces, count);
 }
 
+namespace {
+constexpr int kClosePauseMs = 100;
+} // namespace
+
 void StreamBackend::close()
 {
     if (!open_)
         return;
+    haltStream();
+    // What the service still had in hand ends before the port goes, on every
+    // platform as on Windows, whose stream needs the pause.
+    std::this_thread::sleep_for(std::chrono::milliseconds(kClosePauseMs));
     closeStream();
     open_ = false;
 }

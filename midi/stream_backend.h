@@ -54,6 +54,9 @@ protected:
     // last has been played. Must not allocate.
     virtual void playUnit(const unsigned char *unit, const stream_framing::Piece *pieces,
                           size_t count) = 0;
+    // The first step of a close: drops whatever is still queued and stops the
+    // stream. Never fails or warns.
+    virtual void haltStream() {}
     // Releases everything openStream took. Never fails or warns.
     virtual void closeStream() = 0;
     // Cheap, non-blocking, never reports: ServiceStopped or DestinationLost

@@ -70,11 +70,14 @@ void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, St
 
 // Reset, stop and a pause for the device to settle, as on every backend;
 // the header is unprepared only after the stop has handed it back.
-void WinMMStreamBackend::closeStream()
+void WinMMStreamBackend::haltStream()
 {
     midiOutReset(reinterpret_cast<HMIDIOUT>(stream_));
     midiStreamStop(stream_);
-    Sleep(100);
+}
+
+void WinMMStreamBackend::closeStream()
+{
     const bool released = !held_ || release(kStillPlayingLimitMs) == MMSYSERR_NOERROR;
     midiStreamClose(stream_);
     stream_ = nullptr;

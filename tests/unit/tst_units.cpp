@@ -231,6 +231,10 @@ private slots:
         backend.send(unit, 0); // only warns: nothing is played
         backend.send(unit, 4);
         QCOMPARE(backend.played.size(), 1);
+        QElapsedTimer closing; // the service is given 100 ms before the port goes
+        closing.start();
+        backend.close();
+        QVERIFY(closing.elapsed() >= 100 && !backend.isOpen());
     }
     void timingRule()
     {
