@@ -17,11 +17,9 @@ constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
 constexpr int kOpenAttempts = 3;
-// How long after a driver's xrun further notices may still be about it: on
-// JACK's notification thread, and in the cycles after the one where the
-// driver's new delay figure is seen.
-constexpr uint64_t kDriverXrunEchoMicros = 10000;
-constexpr uint32_t kDriverXrunEchoCycles = 8;
+// How many cycles a driver's xrun waits for its notice, which JACK's
+// notification thread may deliver late on a loaded machine.
+constexpr uint32_t kDriverNoticeWaitCycles = 64;
 
 timespec monotonicNow()
 {
@@ -87,8 +85,7 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
               jack_set_process_callback(client_, &JackStreamBackend::onProcess, this) == 0;
     if (ok) {
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
-        driverDelay_ = cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
-        driverXrunCycle_ = cycles_.load() - kDriverXrunEchoCycles;
+        cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
         ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0;
         sampleRate_ = jack_get_sample_rate(client_);
         ok = ok && jack_activate(client_) == 0;
@@ -138,6 +135,9 @@ void JackStreamBackend::release()
     next_ = 0;
     schedule_.reset();
     seenCycle_ = false;
+    xrunNotices_.store(0);
+    noticesSeen_[0] = noticesSeen_[1] = noticesCounted_ = 0;
+    driverXrunsUnmatched_ = lateClients_ = unitLateClients_ = 0;
 }
 
 uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
@@ -258,25 +258,11 @@ void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)
     sem_post(&backend->done_);
 }
 
-// On JACK's notification thread, soon after an xrun. The driver's own late
-// wake-ups (the dummy driver behind its clock, on a synchronous server too)
-// come with a new delay figure: they delay a whole cycle for every client and
-// move no event against another. A client that had not finished its cycle in
-// time comes without one: downstream of us, it reads our events a cycle late
-// or after we have overwritten them. Notices arrive late and several at once,
-// so the figure read may already be that of the driver's next xrun: a notice
-// without a new figure counts only when the driver reported none just before.
+// On JACK's notification thread, some time after any xrun: the notice does
+// not say whose. The process callback tells the driver's from a client's.
 int JackStreamBackend::onXrun(void *self)
 {
-    auto *backend = static_cast<JackStreamBackend *>(self);
-    const float delay = jack_get_xrun_delayed_usecs(backend->client_);
-    const timespec now = monotonicNow();
-    if (delay != backend->driverDelay_) {
-        backend->driverDelay_ = delay;
-        backend->driverXrunAt_ = now;
-    } else if (passed(addMicros(backend->driverXrunAt_, kDriverXrunEchoMicros))) {
-        backend->lateClients_.fetch_add(1, std::memory_order_relaxed);
-    }
+    static_cast<JackStreamBackend *>(self)->xrunNotices_.fetch_add(1, std::memory_order_relaxed);
     return 0;
 }
 
@@ -316,10 +302,7 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     jack_midi_clear_buffer(buffer);
     const uint32_t cycleStart = jack_last_frame_time(client_);
     const bool missed = missedCycle(cycleStart, nframes);
-    const bool driverLate = driverReportedXrun();
-    const uint32_t cycles = cycles_.load(std::memory_order_relaxed);
-    if (driverLate)
-        driverXrunCycle_ = cycles;
+    const bool driverLate = countXruns();
 
     const int state = state_.load(std::memory_order_acquire);
     if (state == Cancelled) {
@@ -337,17 +320,10 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     // overran, may have moved a piece closer to the next or lost it: rather
     // than play on, the unit fails. Before its first piece, a late start only
     // waits longer.
-    if (next_ > 0 && (missed || lateClients_.load(std::memory_order_relaxed) != unitLateClients_)) {
-        // A cycle that the driver itself skipped or began late (it reported an
-        // xrun since our last cycle) skipped or delayed every client alike:
-        // our next event still comes a full gap after the last, in every
-        // client's frame time. Only a cycle run without us alone, or a client
-        // that overran its cycle on its own, can lose or crowd a piece.
-        if (driverLate || cycles - driverXrunCycle_ < kDriverXrunEchoCycles) {
-            unitLateClients_ = lateClients_.load(std::memory_order_relaxed);
-            playDue(buffer, nframes, cycleStart);
-            return 0;
-        }
+    // A cycle that the driver itself skipped or began late skipped or delayed
+    // every client alike: our next event still comes a full gap after the
+    // last, in every client's frame time.
+    if (next_ > 0 && ((missed && !driverLate) || lateClients_ != unitLateClients_)) {
         finishUnit(Failed, StreamProblem::MissedCycle);
         return 0;
     }
@@ -355,14 +331,35 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     return 0;
 }
 
-// Whether the driver reported an xrun since our last cycle: it sets a new
-// delay figure before it runs the cycle that follows its late wake-up.
-bool JackStreamBackend::driverReportedXrun()
+// Sorts the xrun notices: the driver's own late wake-ups come with a new delay
+// figure, set before the cycle that follows them, and move no event against
+// another; a notice that no such figure accounts for is a client that did not
+// finish its cycle in time, which may have lost or crowded one of our pieces.
+// Notices are taken two cycles late, as the server may post one before the
+// cycle in which we see its figure. Returns whether the driver reported an
+// xrun since our last cycle.
+bool JackStreamBackend::countXruns()
 {
     const float delay = jack_get_xrun_delayed_usecs(client_);
-    const bool changed = delay != cycleDelay_;
+    const bool driverXrun = delay != cycleDelay_;
     cycleDelay_ = delay;
-    return changed;
+    if (driverXrun) {
+        ++driverXrunsUnmatched_;
+        lastDriverXrunCycle_ = cycles_.load(std::memory_order_relaxed);
+    } else if (cycles_.load(std::memory_order_relaxed) - lastDriverXrunCycle_ >
+               kDriverNoticeWaitCycles) {
+        driverXrunsUnmatched_ = 0; // its notice never came
+    }
+    const uint32_t notices = noticesSeen_[0];
+    noticesSeen_[0] = noticesSeen_[1];
+    noticesSeen_[1] = xrunNotices_.load(std::memory_order_relaxed);
+    for (; noticesCounted_ != notices; ++noticesCounted_) {
+        if (driverXrunsUnmatched_ > 0)
+            --driverXrunsUnmatched_;
+        else
+            ++lateClients_;
+    }
+    return driverXrun;
 }
 
 void JackStreamBackend::playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart)
@@ -379,7 +376,7 @@ void JackStreamBackend::playDue(void *buffer, jack_nframes_t nframes, uint32_t c
             return;
         }
         if (next_ == 0)
-            unitLateClients_ = lateClients_.load(std::memory_order_relaxed);
+            unitLateClients_ = lateClients_;
         schedule_.played(due);
         ++next_;
     }

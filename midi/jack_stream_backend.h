@@ -65,7 +65,7 @@ private:
     static int onXrun(void *self);
     int process(jack_nframes_t nframes);
     bool missedCycle(uint32_t cycleStart, jack_nframes_t nframes);
-    bool driverReportedXrun();
+    bool countXruns();
     void playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart);
 
     void queueUnit(size_t count);
@@ -94,17 +94,18 @@ private:
     std::atomic<uint32_t> lastFrame_{0};
     std::atomic<bool> shutdown_{false};
     std::atomic<uint32_t> cycles_{0};
-    // Notification thread: xruns of clients that did not finish in time.
-    std::atomic<uint32_t> lateClients_{0};
-    float driverDelay_ = 0; // the driver's last xrun delay, as JACK reports it
-    struct timespec driverXrunAt_ = {};
+    std::atomic<uint32_t> xrunNotices_{0}; // counted on JACK's notification thread
 
     // Process callback only.
     int next_ = 0;
     StreamSchedule schedule_;
     bool seenCycle_ = false;
     uint32_t nextCycleStart_ = 0;  // where the cycle after the last one we ran starts
+    float cycleDelay_ = 0;              // the driver's xrun delay figure at our last cycle
+    uint32_t driverXrunsUnmatched_ = 0; // the driver's xruns whose notice is still to come
+    uint32_t lastDriverXrunCycle_ = 0;
+    uint32_t noticesSeen_[2] = {};      // xrunNotices_ one and two cycles ago
+    uint32_t noticesCounted_ = 0;
+    uint32_t lateClients_ = 0;     // notices no driver xrun accounts for
     uint32_t unitLateClients_ = 0; // lateClients_ when the unit's first event was written
-    float cycleDelay_ = 0;          // the driver's xrun delay figure at our last cycle
-    uint32_t driverXrunCycle_ = 0;  // cycles_ when that figure last changed
 };

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QtTest>
 #include <csignal>
 #include <sys/fsuid.h>
@@ -147,9 +148,14 @@ void runScenario(const Scenario &row, MidiSystem &system)
                                            0xF7};
     replyCallback(0.0, &strayAck, nullptr);
     driver.clearProgress();
+    // A row's stall ends with the upload's last log line ("Update failed" or
+    // "Update finished"), before the ports' close; without one, with the action.
+    Clock::time_point lastLine{};
+    QObject::connect(driver.widget<QTextEdit>("textEdit"), &QTextEdit::textChanged, &driver,
+                     [&] { lastLine = Clock::now(); });
     const auto pressed = Clock::now();
     driver.upload();
-    const auto ended = Clock::now();
+    const auto ended = lastLine > pressed ? lastLine : Clock::now();
     if (midUnit.joinable())
         midUnit.join();
     const auto from = struck != Clock::time_point{} && struck > pressed ? struck : pressed;
