@@ -20,6 +20,8 @@ constexpr int kOpenAttempts = 3;
 // How many cycles a driver's xrun waits for its notice, which JACK's
 // notification thread may deliver late on a loaded machine.
 constexpr uint32_t kDriverNoticeWaitCycles = 64;
+// The cycles after the driver's own xrun whose notices all count as its.
+constexpr uint32_t kDriverEchoCycles = 8;
 
 timespec monotonicNow()
 {
@@ -86,6 +88,7 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
     if (ok) {
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
         cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
+        lastDriverXrunCycle_ = cycles_.load() - kDriverNoticeWaitCycles - 1;
         ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0;
         sampleRate_ = jack_get_sample_rate(client_);
         ok = ok && jack_activate(client_) == 0;
@@ -138,6 +141,7 @@ void JackStreamBackend::release()
     xrunNotices_.store(0);
     noticesSeen_[0] = noticesSeen_[1] = noticesCounted_ = 0;
     driverXrunsUnmatched_ = lateClients_ = unitLateClients_ = 0;
+    cycleStartUsecs_ = 0;
 }
 
 uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
@@ -331,30 +335,44 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     return 0;
 }
 
-// Sorts the xrun notices: the driver's own late wake-ups come with a new delay
-// figure, set before the cycle that follows them, and move no event against
-// another; a notice that no such figure accounts for is a client that did not
-// finish its cycle in time, which may have lost or crowded one of our pieces.
-// Notices are taken two cycles late, as the server may post one before the
-// cycle in which we see its figure. Returns whether the driver reported an
-// xrun since our last cycle.
+// Sorts the xrun notices, which do not say whose they are. The driver's own
+// late wake-ups move no event against another: the whole graph runs late
+// together, and every client that the late cycle caught unfinished gets a
+// notice of its own. We see such a cycle begin late (its start more than half
+// a period late, or a new delay figure, set before it). A notice that comes
+// neither within a few cycles of one nor matched by one still waiting for its
+// notice (JACK's notification thread may deliver late on a loaded machine) is
+// a client that overran its cycle alone, which may have lost or crowded one
+// of our pieces. Notices are taken two cycles late, as the server may post
+// one before the cycle in which we see the driver's lateness. Returns whether
+// the driver was late for this cycle.
 bool JackStreamBackend::countXruns()
 {
+    const uint32_t cycle = cycles_.load(std::memory_order_relaxed);
     const float delay = jack_get_xrun_delayed_usecs(client_);
-    const bool driverXrun = delay != cycleDelay_;
+    bool driverXrun = delay != cycleDelay_;
     cycleDelay_ = delay;
+    jack_nframes_t frames = 0;
+    jack_time_t start = 0, next = 0;
+    float periodUsecs = 0;
+    if (jack_get_cycle_times(client_, &frames, &start, &next, &periodUsecs) == 0) {
+        driverXrun = driverXrun || (cycleStartUsecs_ != 0 &&
+                                    static_cast<float>(start - cycleStartUsecs_) > 1.5f * periodUsecs);
+        cycleStartUsecs_ = start;
+    }
     if (driverXrun) {
         ++driverXrunsUnmatched_;
-        lastDriverXrunCycle_ = cycles_.load(std::memory_order_relaxed);
-    } else if (cycles_.load(std::memory_order_relaxed) - lastDriverXrunCycle_ >
-               kDriverNoticeWaitCycles) {
+        lastDriverXrunCycle_ = cycle;
+    } else if (cycle - lastDriverXrunCycle_ > kDriverNoticeWaitCycles) {
         driverXrunsUnmatched_ = 0; // its notice never came
     }
     const uint32_t notices = noticesSeen_[0];
     noticesSeen_[0] = noticesSeen_[1];
     noticesSeen_[1] = xrunNotices_.load(std::memory_order_relaxed);
     for (; noticesCounted_ != notices; ++noticesCounted_) {
-        if (driverXrunsUnmatched_ > 0)
+        if (cycle - lastDriverXrunCycle_ <= kDriverEchoCycles)
+            driverXrunsUnmatched_ = 0;
+        else if (driverXrunsUnmatched_ > 0)
             --driverXrunsUnmatched_;
         else
             ++lateClients_;

@@ -104,6 +104,7 @@ private:
     float cycleDelay_ = 0;              // the driver's xrun delay figure at our last cycle
     uint32_t driverXrunsUnmatched_ = 0; // the driver's xruns whose notice is still to come
     uint32_t lastDriverXrunCycle_ = 0;
+    jack_time_t cycleStartUsecs_ = 0;   // when the driver began our last cycle
     uint32_t noticesSeen_[2] = {};      // xrunNotices_ one and two cycles ago
     uint32_t noticesCounted_ = 0;
     uint32_t lateClients_ = 0;     // notices no driver xrun accounts for
