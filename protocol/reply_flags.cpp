@@ -1,13 +1,20 @@
 #include "reply_flags.h"
 
 #include <atomic>
+#include <cstdint>
 
 namespace {
 std::atomic<bool> acknowledgementFlag{false};
-std::atomic<bool> versionFlag{false};
-std::atomic<unsigned char> version0{0};
-std::atomic<unsigned char> version1{0};
-std::atomic<unsigned char> version2{0};
+// The three version bytes and the version flag in one word, so that a reader
+// that sees the flag sees that reply's bytes with it: they cannot be
+// published apart.
+constexpr std::uint32_t kVersionFlag = 1u << 24;
+std::atomic<std::uint32_t> versionWord{0};
+
+std::uint32_t packed(unsigned char a, unsigned char b, unsigned char c)
+{
+    return (std::uint32_t{a} << 16) | (std::uint32_t{b} << 8) | c;
+}
 } // namespace
 
 void clearAcknowledgement()
@@ -27,34 +34,30 @@ void raiseAcknowledgement()
 
 void clearVersionReceived()
 {
-    versionFlag.store(false, std::memory_order_release);
+    versionWord.fetch_and(~kVersionFlag, std::memory_order_acq_rel);
 }
 
 bool versionReceived()
 {
-    return versionFlag.load(std::memory_order_acquire);
+    return (versionWord.load(std::memory_order_acquire) & kVersionFlag) != 0;
 }
 
 void storeVersionReply(unsigned char a, unsigned char b, unsigned char c)
 {
-    // The bytes first: the release store of the flag publishes them.
-    version0.store(a, std::memory_order_relaxed);
-    version1.store(b, std::memory_order_relaxed);
-    version2.store(c, std::memory_order_relaxed);
-    versionFlag.store(true, std::memory_order_release);
+    versionWord.store(packed(a, b, c) | kVersionFlag, std::memory_order_release);
 }
 
 std::array<unsigned char, 3> versionBytes()
 {
-    // Callers have read the flag (acquire) before, which makes the bytes of
-    // that reply visible here.
-    return {version0.load(std::memory_order_acquire), version1.load(std::memory_order_acquire),
-            version2.load(std::memory_order_acquire)};
+    const std::uint32_t word = versionWord.load(std::memory_order_acquire);
+    return {static_cast<unsigned char>(word >> 16), static_cast<unsigned char>(word >> 8),
+            static_cast<unsigned char>(word)};
 }
 
 void setVersionBytes(unsigned char a, unsigned char b, unsigned char c)
 {
-    version0.store(a, std::memory_order_relaxed);
-    version1.store(b, std::memory_order_relaxed);
-    version2.store(c, std::memory_order_relaxed);
+    std::uint32_t word = versionWord.load(std::memory_order_relaxed);
+    while (!versionWord.compare_exchange_weak(word, (word & kVersionFlag) | packed(a, b, c),
+                                              std::memory_order_acq_rel))
+        ;
 }

@@ -13,11 +13,10 @@ void raiseAcknowledgement();
 
 void clearVersionReceived();
 bool versionReceived();
-// Stores the three bytes, then raises the flag (release), so a reader that has
-// seen the flag also sees the bytes.
+// Stores the three bytes and raises the flag in one step.
 void storeVersionReply(unsigned char a, unsigned char b, unsigned char c);
 
-// Read after versionReceived() has returned true.
+// The bytes of the last reply stored (or set).
 std::array<unsigned char, 3> versionBytes();
 // The fallback when no reply comes (1, 0, 0); leaves the flag as it is.
 void setVersionBytes(unsigned char a, unsigned char b, unsigned char c);

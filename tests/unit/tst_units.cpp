@@ -14,7 +14,6 @@
 #include "stream_schedule.h"
 
 #include <QtTest>
-#include <thread>
 
 using Bytes = QByteArray;
 static Bytes hex(const char *text)
@@ -129,37 +128,6 @@ private slots:
         QFETCH(Bytes, version);
         QCOMPARE(versionReceived(), !version.isEmpty());
         QCOMPARE(bytesOf(versionBytes()), version.isEmpty() ? hex("010000") : version);
-    }
-    // The reply callback runs on the MIDI input thread; whoever sees the flag
-    // must see that reply's bytes.
-    void versionBytesPublishedWithTheFlag()
-    {
-        setDeviceId(kVarnoxDeviceId);
-        std::atomic<int> expected{0};
-        std::atomic<bool> stop{false};
-        std::thread input([&] {
-            for (int k = 1; !stop; k = k % 100 + 1) {
-                while (!stop && expected.load() != 0)
-                    ;
-                std::vector<unsigned char> m = {0xF0, 3, 0x15, 0, 0, 0, 0xF7};
-                m[3] = m[4] = m[5] = static_cast<unsigned char>(k);
-                expected = k;
-                replyCallback(0.0, &m, nullptr);
-            }
-        });
-        int wrong = 0;
-        for (int round = 0; round < 5000; ++round) {
-            while (!versionReceived())
-                ;
-            const auto v = versionBytes();
-            const int k = expected.load();
-            wrong += (v[0] != k || v[1] != k || v[2] != k);
-            clearVersionReceived();
-            expected = 0;
-        }
-        stop = true;
-        input.join();
-        QCOMPARE(wrong, 0);
     }
     void unitFraming_data()
     {
