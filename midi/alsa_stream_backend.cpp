@@ -181,6 +181,24 @@ void AlsaStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
     }
 }
 
+// Between units: reads the announcements that came in meanwhile, without
+// waiting (the sequencer handle blocks, so only once poll says it has input).
+std::optional<StreamProblem> AlsaStreamBackend::loss() const
+{
+    pollfd fds[4];
+    const int nfds = snd_seq_poll_descriptors(seq_, fds, 4, POLLIN);
+    while (snd_seq_event_input_pending(seq_, 0) > 0 || poll(fds, static_cast<nfds_t>(nfds), 0) > 0) {
+        snd_seq_event_t *in = nullptr;
+        if (snd_seq_event_input(seq_, &in) < 0 || !in)
+            break;
+        if (alsaAnnouncesLoss(*in, destination_, own_))
+            lost_ = true;
+    }
+    if (lost_)
+        return StreamProblem::DestinationLost;
+    return std::nullopt;
+}
+
 AlsaStreamBackend::Outcome AlsaStreamBackend::awaitEcho(int timeoutMs)
 {
     const long long deadline = monotonicMs() + timeoutMs;

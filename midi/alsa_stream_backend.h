@@ -30,6 +30,7 @@ protected:
                   size_t count) override;
     void haltStream() override;
     void closeStream() override;
+    std::optional<StreamProblem> loss() const override;
 
 private:
     enum class Outcome
@@ -49,5 +50,5 @@ private:
     snd_seq_queue_status_t *status_ = nullptr;
     snd_seq_remove_events_t *remove_ = nullptr;
     StreamSchedule schedule_;
-    bool lost_ = false;
+    mutable bool lost_ = false; // the sequencer announced the destination's loss
 };
