@@ -27,16 +27,6 @@ const QStringList kOpened = {"Opened input port Varnox", "Opened output port Var
 const QList<int> k20 = {5,  10, 15, 20, 25, 30, 35, 40, 45,  50, 55,
                         60, 65, 70, 75, 80, 85, 90, 95, 100, 0};
 constexpr qint64 k20Blocks = 19 * 256 + 156;
-// 100 blocks: the bar takes every value but 53 and 59, as block 53 shows 52
-// and block 59 shows 58 (the product of single-precision floats).
-QList<int> hundredBlocks()
-{
-    QList<int> values;
-    for (int v = 1; v <= 100; ++v)
-        if (v != 53 && v != 59)
-            values << v;
-    return values << 0;
-}
 const QString kMissed = "MidiOutJack::sendStream: a MIDI cycle was missed; the unit was not played "
                         "whole.";
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
@@ -61,8 +51,6 @@ const Scenario kRows[] = {
      kFinished, {}, {50, 100, 0}, kWholeImage, 350, 5000},
     {"20 blocks", kServerSystems, false, {}, FileKind::Image, k20Blocks, Fault::None, When::Idle, 0,
      kFinished, {}, k20, kWholeImage, 2500, 15000},
-    {"100 blocks", systemBit(MidiSystemKind::Alsa), false, {}, FileKind::Image, 100 * 256 - 99,
-     Fault::None, When::Idle, 0, kFinished, {}, hundredBlocks(), kWholeImage, 13000, 20000},
     {"no version reply", kAllSystems, false, kNoVersion, FileKind::Image, 1, Fault::None,
      When::Idle, 0, {"Version 1.0.X", "Prepare for update", "Updating", "Update finished"}, {},
      {100, 0}, kWholeImage, 250, 5000},
