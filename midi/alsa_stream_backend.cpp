@@ -187,7 +187,8 @@ std::optional<StreamProblem> AlsaStreamBackend::loss() const
 {
     pollfd fds[4];
     const int nfds = snd_seq_poll_descriptors(seq_, fds, 4, POLLIN);
-    while (snd_seq_event_input_pending(seq_, 0) > 0 || poll(fds, static_cast<nfds_t>(nfds), 0) > 0) {
+    while (snd_seq_event_input_pending(seq_, 0) > 0 ||
+           poll(fds, static_cast<nfds_t>(nfds), 0) > 0) {
         snd_seq_event_t *in = nullptr;
         if (snd_seq_event_input(seq_, &in) < 0 || !in)
             break;

@@ -180,7 +180,7 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
         // Unless the callback finished the unit meanwhile: then the loop takes that.
         if ((shutdown_.load() || timedOut) && cancelUnit())
             fail(shutdown_.load() ? StreamProblem::ServiceGone : StreamProblem::NotPlayedInTime,
-                   boundMs);
+                 boundMs);
     }
     if (takeBackUnit() == Failed)
         fail(static_cast<StreamProblem>(failure_.load()));
@@ -356,8 +356,9 @@ bool JackStreamBackend::countXruns()
     jack_time_t start = 0, next = 0;
     float periodUsecs = 0;
     if (jack_get_cycle_times(client_, &frames, &start, &next, &periodUsecs) == 0) {
-        driverXrun = driverXrun || (cycleStartUsecs_ != 0 &&
-                                    static_cast<float>(start - cycleStartUsecs_) > 1.5f * periodUsecs);
+        driverXrun =
+            driverXrun || (cycleStartUsecs_ != 0 &&
+                           static_cast<float>(start - cycleStartUsecs_) > 1.5f * periodUsecs);
         cycleStartUsecs_ = start;
     }
     if (driverXrun) {

@@ -100,12 +100,12 @@ private:
     int next_ = 0;
     StreamSchedule schedule_;
     bool seenCycle_ = false;
-    uint32_t nextCycleStart_ = 0;  // where the cycle after the last one we ran starts
+    uint32_t nextCycleStart_ = 0;       // where the cycle after the last one we ran starts
     float cycleDelay_ = 0;              // the driver's xrun delay figure at our last cycle
     uint32_t driverXrunsUnmatched_ = 0; // the driver's xruns whose notice is still to come
     uint32_t lastDriverXrunCycle_ = 0;
-    jack_time_t cycleStartUsecs_ = 0;   // when the driver began our last cycle
-    uint32_t noticesSeen_[2] = {};      // xrunNotices_ one and two cycles ago
+    jack_time_t cycleStartUsecs_ = 0; // when the driver began our last cycle
+    uint32_t noticesSeen_[2] = {};    // xrunNotices_ one and two cycles ago
     uint32_t noticesCounted_ = 0;
     uint32_t lateClients_ = 0;     // notices no driver xrun accounts for
     uint32_t unitLateClients_ = 0; // lateClients_ when the unit's first event was written

@@ -110,7 +110,7 @@ void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces
         const MMRESULT result = release(0);
         if (result != MMSYSERR_NOERROR)
             fail(destinationGone(result) ? StreamProblem::DestinationGone
-                                           : StreamProblem::PreviousUnitHeld);
+                                         : StreamProblem::PreviousUnitHeld);
     }
     midiStreamRestart(stream_);
     for (size_t i = 0; i < count; ++i) {
@@ -133,7 +133,7 @@ void WinMMStreamBackend::playBuffer(const Piece &piece)
     MMRESULT result = midiOutPrepareHeader(out, &header, sizeof header);
     if (result != MMSYSERR_NOERROR)
         fail(destinationGone(result) ? StreamProblem::DestinationGone
-                                       : StreamProblem::PrepareRefused);
+                                     : StreamProblem::PrepareRefused);
     held_ = true;
 
     // A wake-up left over from an earlier buffer must not end this wait.
@@ -143,7 +143,7 @@ void WinMMStreamBackend::playBuffer(const Piece &piece)
         // A buffer the stream did not take is never reported done.
         release(0);
         fail(destinationGone(result) ? StreamProblem::DestinationGone
-                                       : StreamProblem::EventRefused);
+                                     : StreamProblem::EventRefused);
     }
     const DWORD boundMs = piece.deltaTicks * kTickMicros / 1000u + kCompletionSlackMs;
     if (!waitDone(boundMs)) {
@@ -156,7 +156,7 @@ void WinMMStreamBackend::playBuffer(const Piece &piece)
     result = release(kStillPlayingLimitMs);
     if (result != MMSYSERR_NOERROR)
         fail(destinationGone(result) ? StreamProblem::DestinationGone
-                                       : StreamProblem::StillPlaying);
+                                     : StreamProblem::StillPlaying);
 }
 
 bool WinMMStreamBackend::waitDone(DWORD boundMs) const

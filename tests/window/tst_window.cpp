@@ -196,8 +196,8 @@ private slots:
             } else if (auto *button = qobject_cast<QPushButton *>(w)) {
                 QStyleOptionButton option;
                 option.initFrom(button);
-                room = button->style()->subElementRect(QStyle::SE_PushButtonContents, &option,
-                                                       button);
+                room =
+                    button->style()->subElementRect(QStyle::SE_PushButtonContents, &option, button);
                 text = button->text();
             } else {
                 continue;
