@@ -141,7 +141,10 @@ void MainWindow::on_pushButton_2_clicked()
         ui->cBInput->clear();
         ui->cBOutput->clear();
     };
-    runReportingMidiErrors(action, closeWhatWasOpened);
+    if (!runReportingMidiErrors(action, closeWhatWasOpened)) {
+        if (const QString advice = restartAdvice(); !advice.isEmpty())
+            appendLog(advice);
+    }
 }
 
 // Open FW: chooses the firmware image and opens it.

@@ -61,6 +61,14 @@ QVector<InstrumentPort> instrumentOutputPorts()
     return instrumentPorts(midi.midiOut);
 }
 
+QString restartAdvice()
+{
+    if (!midi.midiOut.serviceStoppedForGood())
+        return QString();
+    return tr("The MIDI server stopped while the updater was running: start the updater again "
+              "once the server runs.");
+}
+
 QString openReplyInput(unsigned int index, const QString &portName)
 {
     midi.midiIn.openPort(index, "RtMidi Input");

@@ -55,3 +55,7 @@ void closeFileAndPorts();
 
 // The text of a MIDI-layer error, as shown to the user and logged.
 QString midiErrorText(const RtMidiError &error);
+
+// What the user must do when the MIDI server stopped under this process and
+// cannot be joined again from it; empty otherwise.
+QString restartAdvice();

@@ -255,9 +255,19 @@ int JackStreamBackend::onProcess(jack_nframes_t nframes, void *self)
     return static_cast<JackStreamBackend *>(self)->process(nframes);
 }
 
+namespace {
+std::atomic<bool> serverGoneInProcess{false};
+} // namespace
+
+bool JackStreamBackend::serviceStoppedForGood() const
+{
+    return serverGoneInProcess.load();
+}
+
 void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)
 {
     auto *backend = static_cast<JackStreamBackend *>(self);
+    serverGoneInProcess.store(true);
     backend->shutdown_.store(true);
     sem_post(&backend->done_);
 }

@@ -26,6 +26,10 @@ public:
     JackStreamBackend();
     ~JackStreamBackend() override;
 
+    // libjack's state in a process whose server went away with clients open
+    // stays broken: even a new client cannot register a port afterwards.
+    bool serviceStoppedForGood() const override;
+
 protected:
     void openStream(unsigned portNumber, const std::string &portName,
                     StreamPortList &ports) override;

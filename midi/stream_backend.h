@@ -37,6 +37,10 @@ public:
     // service stopped, its destination vanished); returns when nothing.
     void check() const;
     const char *className() const { return className_; }
+    // Whether this process has been told that the platform's MIDI service
+    // stopped. Where the service cannot be joined again from the same
+    // process (JACK), nothing of it works until the program starts again.
+    virtual bool serviceStoppedForGood() const { return false; }
 
 protected:
     // Report through the one error table, under this backend's class name.

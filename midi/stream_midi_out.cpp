@@ -50,6 +50,11 @@ void StreamMidiOut::closePort()
     backend_->close();
 }
 
+bool StreamMidiOut::serviceStoppedForGood() const
+{
+    return backend_->serviceStoppedForGood();
+}
+
 bool StreamMidiOut::isPortOpen() const
 {
     return backend_->isOpen();

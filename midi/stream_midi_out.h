@@ -25,6 +25,9 @@ public:
     // Raises the port's own error when its MIDI service has stopped or its
     // destination has gone since the last send; cheap enough to poll.
     void checkStream() const;
+    // Whether the MIDI service stopped under this process for good (see
+    // StreamBackend::serviceStoppedForGood).
+    bool serviceStoppedForGood() const;
     // Closes the streaming port if it is open.
     void closePort() override;
     bool isPortOpen() const override;
