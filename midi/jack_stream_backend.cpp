@@ -86,6 +86,8 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
     bool ok = client_ && port_ && !destination.empty() &&
               jack_set_process_callback(client_, &JackStreamBackend::onProcess, this) == 0;
     if (ok) {
+        // jackd calls the second, PipeWire's libjack only the first.
+        jack_on_shutdown(client_, &JackStreamBackend::onPlainShutdown, this);
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
         cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
         lastDriverXrunCycle_ = cycles_.load() - kDriverNoticeWaitCycles - 1;
@@ -262,6 +264,11 @@ std::atomic<bool> serverGoneInProcess{false};
 bool JackStreamBackend::serviceStoppedForGood() const
 {
     return serverGoneInProcess.load();
+}
+
+void JackStreamBackend::onPlainShutdown(void *self)
+{
+    onShutdown(JackFailure, nullptr, self);
 }
 
 void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)

@@ -66,6 +66,7 @@ private:
 
     static int onProcess(jack_nframes_t nframes, void *self);
     static void onShutdown(jack_status_t, const char *, void *self);
+    static void onPlainShutdown(void *self);
     static int onXrun(void *self);
     int process(jack_nframes_t nframes);
     bool missedCycle(uint32_t cycleStart, jack_nframes_t nframes);

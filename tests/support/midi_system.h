@@ -75,17 +75,6 @@ public:
         return kind() == MidiSystemKind::Alsa ? "MidiOutAlsa" : "MidiOutJack";
     }
 
-    // What a send says when the server went away under it: jackd tells its
-    // clients; PipeWire's libjack does not, so the send ends on its time bound.
-    QString serverLossLine() const
-    {
-        return kind() == MidiSystemKind::PipeWire
-                   ? "MidiOutJack::sendStream: the unit was not reported played within 2110 ms; "
-                     "it may not have been played."
-                   : "MidiOutJack::sendStream: the MIDI service has stopped; the unit was not "
-                     "played.";
-    }
-
     // How far a piece spacing may differ from 10 ms on this system, in
     // microseconds (spacings come in units of the summary's sample_rate).
     virtual double spacingToleranceMicros() const = 0;

@@ -170,12 +170,7 @@ void runScenario(const Scenario &row, MidiSystem &system)
     // The rows quote the JACK stream port; another system's port names itself.
     QStringList lastLog = row.lastLog;
     lastLog.replaceInStrings("MidiOutJack::", system.outputClass() + "::");
-    lastLog.replaceInStrings(kServerLost, system.serverLossLine());
-    if (system.kind() == MidiSystemKind::PipeWire) // PipeWire's libjack does not tell
-        lastLog.removeAll(kRestartAdvice);
-    lastLog.replaceInStrings(kRestartAdvice, "The MIDI server stopped while the updater was "
-                                             "running: start the updater again once the server "
-                                             "runs.");
+
     QVERIFY2(log.size() >= lastLog.size(), qPrintable(log.join(" / ")));
     QCOMPARE(log.mid(log.size() - lastLog.size()), lastLog);
     if (!row.lastLog.contains("Update finished"))

@@ -52,13 +52,6 @@ enum class When
     BetweenBlocks
 };
 
-// In a row's log lines: the line the system's stream port writes when the
-// server has gone (MidiSystem::serverLossLine).
-constexpr const char *kServerLost = "(the server's loss)";
-// The line that follows where the server told the tool of its end (jackd):
-// it cannot be joined again without restarting the tool.
-constexpr const char *kRestartAdvice = "(the advice to restart)";
-
 constexpr int kWholeImage = -1; // the instrument holds the image byte-exact
 constexpr int kNoSummary = -2;  // killed: it cannot say what it held
 
