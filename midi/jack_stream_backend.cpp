@@ -337,13 +337,12 @@ int JackStreamBackend::process(jack_nframes_t nframes)
         finishUnit(Failed, StreamProblem::DestinationGone);
         return 0;
     }
-    // Once the unit has begun, a cycle run without us, or one that a client
-    // overran, may have moved a piece closer to the next or lost it: rather
-    // than play on, the unit fails. Before its first piece, a late start only
-    // waits longer.
-    // A cycle that the driver itself skipped or began late skipped or delayed
-    // every client alike: our next event still comes a full gap after the
-    // last, in every client's frame time.
+    // Once the unit has begun, a cycle run without us alone, or one that a
+    // client overran, may have moved a piece closer to the next or lost it:
+    // rather than play on, the unit fails. A cycle that the driver itself
+    // skipped or began late delayed every client alike, so our next event
+    // still comes a full gap after the last. Before its first piece, a late
+    // start only waits longer.
     if (next_ > 0 && ((missed && !driverLate) || lateClients_ != unitLateClients_)) {
         finishUnit(Failed, StreamProblem::MissedCycle);
         return 0;
