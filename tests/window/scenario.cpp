@@ -209,8 +209,10 @@ void runScenario(const Scenario &row, MidiSystem &system)
     if (blocks > 0)
         QCOMPARE(s["block_count"].toInt(), int(row.size + 255) / 256);
     QVERIFY(received.readAll() == heldImage(image).left(blocks * 256));
-    // Inside every unit the pieces come 10 ms apart, in the instrument's clock.
-    if (s["pieces"].toInt() > 1) {
+    // Inside every unit the pieces come 10 ms apart, in the instrument's clock,
+    // except in the unit the tool reported as not played whole.
+    const bool unitBroken = !log.filter("cycle was missed").isEmpty();
+    if (s["pieces"].toInt() > 1 && !unitBroken) {
         const double rate = s["sample_rate"].toDouble();
         const QJsonObject spacing = s["in_message_spacing_frames"].toObject();
         for (const char *end : {"min", "max"}) {
