@@ -10,7 +10,6 @@
 #include "fuzz_check.h"
 #include "port_names.h"
 
-#include <QByteArray>
 #include <QString>
 
 #include <cstddef>

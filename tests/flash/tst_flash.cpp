@@ -53,8 +53,6 @@ const FlashRow kRows[] = {
       "50% 6/12 blocks, 1536/2972 bytes", "60% 8/12 blocks, 2048/2972 bytes",
       "70% 9/12 blocks, 2304/2972 bytes", "80% 10/12 blocks, 2560/2972 bytes",
       "90% 11/12 blocks, 2816/2972 bytes", "100% 12/12 blocks, 2972/2972 bytes"}, kWholeImage},
-    {"no acknowledgement", kJack, 1, {"--no-ack"}, {"FILE"}, 4, {}, 1,
-     kOpened + QStringList{"Prepare for update", "Update failed"}, {}, 1},
     {"list", kJack, 2, {}, {"--list"}, 1, {}, 0, QStringList{"MIDI API: Jack"} + kListed +
      kSecondListed, {}, 0},
     {"two instruments, none named", kJack, 2, {}, {"FILE"}, 1, {}, 2,

@@ -3,35 +3,11 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-
-namespace {
-
-// In the child after fork: die with the parent, then exec.
-[[noreturn]] void execChild(const std::vector<std::string> &argv, int outFd)
-{
-    prctl(PR_SET_PDEATHSIG, SIGKILL);
-    setpgid(0, 0);
-    if (outFd >= 0) {
-        dup2(outFd, STDOUT_FILENO);
-        dup2(outFd, STDERR_FILENO);
-        close(outFd);
-    }
-    std::vector<char *> args;
-    for (const std::string &a : argv)
-        args.push_back(const_cast<char *>(a.c_str()));
-    args.push_back(nullptr);
-    execvp(args[0], args.data());
-    _exit(127);
-}
-
-} // namespace
 
 ChildProcess::~ChildProcess()
 {
@@ -42,16 +18,26 @@ bool ChildProcess::start(const std::vector<std::string> &argv, const std::string
 {
     if (argv.empty() || isRunning())
         return false;
-    int outFd = -1;
-    if (!logPath.empty()) {
-        outFd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (outFd < 0)
-            return false;
-    }
+    const int outFd = logPath.empty()
+                          ? -1
+                          : open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (!logPath.empty() && outFd < 0)
+        return false;
+    // Built before the fork: the test's other threads may hold the heap's lock.
+    std::vector<char *> args;
+    for (const std::string &a : argv)
+        args.push_back(const_cast<char *>(a.c_str()));
+    args.push_back(nullptr);
     status_ = -1;
     pid_ = fork();
-    if (pid_ == 0)
-        execChild(argv, outFd);
+    if (pid_ == 0) { // dies with the test, in a process group of its own
+        prctl(PR_SET_PDEATHSIG, SIGKILL);
+        setpgid(0, 0);
+        if (outFd >= 0 && (dup2(outFd, STDOUT_FILENO) < 0 || dup2(outFd, STDERR_FILENO) < 0))
+            _exit(126);
+        execvp(args[0], args.data());
+        _exit(127);
+    }
     if (outFd >= 0)
         close(outFd);
     return pid_ > 0;
@@ -59,21 +45,20 @@ bool ChildProcess::start(const std::vector<std::string> &argv, const std::string
 
 bool ChildProcess::waitForExit(int timeoutMs)
 {
-    if (pid_ <= 0)
-        return true;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
+    while (pid_ > 0) {
         int status = 0;
         const pid_t r = waitpid(pid_, &status, WNOHANG);
         if (r == pid_ || (r < 0 && errno == ECHILD)) {
-            status_ = (r == pid_) ? status : -1;
+            status_ = r == pid_ ? status : -1;
             pid_ = -1;
-            return true;
-        }
-        if (std::chrono::steady_clock::now() >= deadline)
+        } else if (std::chrono::steady_clock::now() >= deadline) {
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
     }
+    return true;
 }
 
 int ChildProcess::stop(int signal, int timeoutMs)

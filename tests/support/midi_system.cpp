@@ -208,34 +208,23 @@ public:
     // A sequencer port takes connections as soon as it is listed.
     bool waitForInput(const std::string &) override { return true; }
     double spacingToleranceMicros() const override { return 1000.0; }
-    // Removes every subscription into the instrument's port, as aconnect -d would.
+    // The updater's stream port is the one sender into the instrument: its
+    // subscription goes, as with aconnect -d (which takes too long to start here).
     bool cutConnection() override
     {
         snd_seq_t *seq = nullptr;
         if (snd_seq_open(&seq, "default", SND_SEQ_OPEN_DUPLEX, 0) < 0)
             return false;
-        snd_seq_addr_t into;
-        const std::string port = instrument().clientName().toStdString() + ":0";
-        std::vector<snd_seq_addr_t> senders;
-        snd_seq_query_subscribe_t *query;
-        snd_seq_query_subscribe_alloca(&query);
-        if (snd_seq_parse_address(seq, &into, port.c_str()) == 0) {
-            snd_seq_query_subscribe_set_root(query, &into);
-            snd_seq_query_subscribe_set_type(query, SND_SEQ_QUERY_SUBS_WRITE);
-            snd_seq_query_subscribe_set_index(query, 0);
-            while (snd_seq_query_port_subscribers(seq, query) >= 0) {
-                senders.push_back(*snd_seq_query_subscribe_get_addr(query));
-                snd_seq_query_subscribe_set_index(query,
-                                                  snd_seq_query_subscribe_get_index(query) + 1);
-            }
-        }
-        bool cut = !senders.empty();
-        for (const snd_seq_addr_t &from : senders) {
+        snd_seq_addr_t from, into;
+        const std::string to = instrument().clientName().toStdString() + ":0";
+        bool cut = snd_seq_parse_address(seq, &from, "Tarnwick Updater:0") == 0 &&
+                   snd_seq_parse_address(seq, &into, to.c_str()) == 0;
+        if (cut) {
             snd_seq_port_subscribe_t *subscription;
             snd_seq_port_subscribe_alloca(&subscription);
             snd_seq_port_subscribe_set_sender(subscription, &from);
             snd_seq_port_subscribe_set_dest(subscription, &into);
-            cut = snd_seq_unsubscribe_port(seq, subscription) == 0 && cut;
+            cut = snd_seq_unsubscribe_port(seq, subscription) == 0;
         }
         snd_seq_close(seq);
         return cut;

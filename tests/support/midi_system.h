@@ -63,7 +63,7 @@ public:
     Simulator &instrument() { return instrument_; }
     // SIGKILL: the instrument vanishes without a word and without a summary.
     void killInstrument() { instrument_.kill(); }
-    // Removes every connection into the instrument's input.
+    // Cuts the updater's stream port off the instrument's input.
     virtual bool cutConnection() = 0;
     // Waits (up to 3 s) until another program's input port takes connections:
     // a JACK client lists its ports before it is active.

@@ -1,12 +1,9 @@
 #include "simulator.h"
 
-#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QJsonDocument>
 #include <QThread>
-
-#include <csignal>
 
 Simulator::Simulator()
 {
