@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <map>
 
 namespace {
 
@@ -80,8 +81,9 @@ void SimStats::add(const SimReport &r)
 {
     switch (r.kind) {
     case SimReport::Piece:
-        if (r.a != 0 && !pieceFrames_.empty())
-            inMessageSpacing_.push_back(r.frame - pieceFrames_.back());
+        if (!pieceFrames_.empty())
+            (r.a != 0 ? inMessageSpacing_ : betweenMessageSpacing_)
+                .push_back(r.frame - pieceFrames_.back());
         pieceFrames_.push_back(r.frame);
         break;
     case SimReport::Message:
@@ -168,6 +170,16 @@ std::string SimStats::toJson() const
     field("pieces", number(pieceFrames_.size()));
     field("piece_spacing_frames", spread(spacing));
     field("in_message_spacing_frames", spread(inMessageSpacing_));
+    // Each distinct gap from one message to the next with its count: on JACK
+    // they fall on a few values a period apart.
+    std::map<std::uint32_t, unsigned> gaps;
+    for (std::uint32_t gap : betweenMessageSpacing_)
+        ++gaps[gap];
+    std::string counts = "{";
+    for (const auto &[gap, count] : gaps)
+        counts += (counts.size() > 1 ? ", \"" : "\"") + std::to_string(gap) +
+                  "\": " + std::to_string(count);
+    field("between_message_gaps_frames", counts + "}");
     field("first_to_last_piece_ms", ms);
     field("acks_sent", number(acksSent_));
     field("version_replies_sent", number(versionRepliesSent_));

@@ -48,6 +48,7 @@ private:
     std::vector<std::string> errorTexts_;
     std::vector<std::uint32_t> pieceFrames_;
     std::vector<std::uint32_t> inMessageSpacing_;
+    std::vector<std::uint32_t> betweenMessageSpacing_; // last piece of one to first of the next
     std::uint64_t acksSent_ = 0;
     std::uint64_t versionRepliesSent_ = 0;
     std::uint64_t malformedSent_ = 0;

@@ -184,6 +184,22 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
                 inMessage.value("min").toDouble() * 1000.0 / rate,
                 inMessage.value("median").toDouble() * 1000.0 / rate,
                 inMessage.value("max").toDouble() * 1000.0 / rate);
+    // From the last piece of one block to the first of the next, beyond the
+    // 30 ms pause (left out: the pause after the acknowledgement, and the
+    // version request shortly before block 1): what the updater and the MIDI
+    // system add. On JACK a block starts on a cycle, so the values lie a
+    // period apart; below 30 ms only where the server's cycles caught up.
+    const QJsonObject gaps = summary.value("between_message_gaps_frames").toObject();
+    QString beyond;
+    for (auto it = gaps.begin(); it != gaps.end(); ++it) {
+        const double ms = it.key().toDouble() * 1000.0 / rate - 30.0;
+        if (ms > -5.0 && ms < 100.0)
+            beyond += QString(" +%1 ms x%2").arg(ms, 0, 'f', 3).arg(it.value().toInt());
+    }
+    std::printf("  from one block to the next, beyond the 30 ms pause:%s\n", qPrintable(beyond));
+    const double spanMs = summary.value("first_to_last_piece_ms").toDouble();
+    std::printf("  first to last piece at the instrument %.0f ms: ratio %.3f to the floor\n",
+                spanMs, spanMs / floorMs);
     std::printf("  spacing between any two pieces: min %.3f / median %.3f / max %.3f ms\n",
                 spacing.value("min").toDouble() * 1000.0 / rate,
                 spacing.value("median").toDouble() * 1000.0 / rate,
