@@ -58,6 +58,9 @@ QVector<InstrumentPort> instrumentInputPorts()
 
 QVector<InstrumentPort> instrumentOutputPorts()
 {
+    // From the first listing on, a server that ends is heard also while no
+    // port is open, so that a later failure can say what to do.
+    midi.midiOut.watchService();
     return instrumentPorts(midi.midiOut);
 }
 

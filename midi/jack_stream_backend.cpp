@@ -11,6 +11,9 @@ using namespace stream_framing;
 
 namespace {
 
+// Set by any of our clients told of the server's end; never cleared.
+std::atomic<bool> serverGoneInProcess{false};
+
 constexpr uint64_t kConnectWaitMs = 1000;
 
 constexpr long kNanosPerSecond = 1000000000L;
@@ -60,6 +63,25 @@ JackStreamBackend::JackStreamBackend() : StreamBackend("MidiOutJack") {}
 JackStreamBackend::~JackStreamBackend()
 {
     close();
+    if (watch_)
+        jack_client_close(watch_);
+}
+
+void JackStreamBackend::watchService()
+{
+    if (watch_ || serverGoneInProcess.load())
+        return;
+    watch_ = jack_client_open(kWatchClientName, JackNoStartServer, nullptr);
+    if (!watch_)
+        return;
+    const auto gone = [](void *) { serverGoneInProcess.store(true); };
+    jack_on_shutdown(watch_, gone, nullptr);
+    jack_on_info_shutdown(
+        watch_, [](jack_status_t, const char *, void *) { serverGoneInProcess.store(true); },
+        nullptr);
+    // Without a process callback the client takes no part in the cycles;
+    // PipeWire's libjack tells only an active client of the server's end.
+    jack_activate(watch_);
 }
 
 void JackStreamBackend::openStream(unsigned portNumber, const std::string &portName,
@@ -256,10 +278,6 @@ int JackStreamBackend::onProcess(jack_nframes_t nframes, void *self)
 {
     return static_cast<JackStreamBackend *>(self)->process(nframes);
 }
-
-namespace {
-std::atomic<bool> serverGoneInProcess{false};
-} // namespace
 
 bool JackStreamBackend::serviceStoppedForGood() const
 {

@@ -22,6 +22,7 @@ public:
     // Our client's name. Its first word must not be an instrument's model
     // word, or the tool would list itself as an instrument.
     static constexpr const char *kClientName = "Tarnwick Updater";
+    static constexpr const char *kWatchClientName = "Tarnwick Updater watch";
 
     JackStreamBackend();
     ~JackStreamBackend() override;
@@ -29,6 +30,11 @@ public:
     // libjack's state in a process whose server went away with clients open
     // stays broken: even a new client cannot register a port afterwards.
     bool serviceStoppedForGood() const override;
+    // A second client, without ports and outside the process graph, that
+    // stays open for the backend's life: the stream's own client exists only
+    // while a port is open, and a server that ends between uploads would go
+    // unnoticed.
+    void watchService() override;
 
 protected:
     void openStream(unsigned portNumber, const std::string &portName,
@@ -86,6 +92,7 @@ private:
     void release();
 
     jack_client_t *client_ = nullptr;
+    jack_client_t *watch_ = nullptr;
     jack_port_t *port_ = nullptr;
     sem_t done_;
     bool semReady_ = false;

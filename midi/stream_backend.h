@@ -41,6 +41,9 @@ public:
     // stopped. Where the service cannot be joined again from the same
     // process (JACK), nothing of it works until the program starts again.
     virtual bool serviceStoppedForGood() const { return false; }
+    // Starts listening for the service's end, also while no port is open
+    // (once the service runs; a no-op where its end is not for good).
+    virtual void watchService() {}
 
 protected:
     // Report through the one error table, under this backend's class name.

@@ -55,6 +55,11 @@ bool StreamMidiOut::serviceStoppedForGood() const
     return backend_->serviceStoppedForGood();
 }
 
+void StreamMidiOut::watchService()
+{
+    backend_->watchService();
+}
+
 bool StreamMidiOut::isPortOpen() const
 {
     return backend_->isOpen();

@@ -28,6 +28,8 @@ public:
     // Whether the MIDI service stopped under this process for good (see
     // StreamBackend::serviceStoppedForGood).
     bool serviceStoppedForGood() const;
+    // Listens for that from now on, also while no port is open.
+    void watchService();
     // Closes the streaming port if it is open.
     void closePort() override;
     bool isPortOpen() const override;

@@ -118,7 +118,7 @@ const Scenario kRows[] = {
      Fault::CutConnection, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
      0, 1000},
     {"server killed before Open", kServerSystems, true, {}, FileKind::Image, 300,
-     Fault::KillServer, When::BeforeOpen, 0, {}, {"Error: MidiInJack::openPort: JACK error creating port", "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
+     Fault::KillServer, When::BeforeOpen, 0, {kRestartAdvice}, {"Error: MidiInJack::openPort: JACK error creating port", "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
     {"server killed idle", kServerSystems, true, {}, FileKind::Image, k20Blocks, Fault::KillServer,
      When::Idle, 0, {"Prepare for update", kStopped, "Update failed", kRestartAdvice}, {}, {5, 0}, kNoSummary, 0,
      3000},
