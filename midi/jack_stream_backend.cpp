@@ -74,8 +74,9 @@ void JackStreamBackend::watchService()
     watch_ = jack_client_open(kWatchClientName, JackNoStartServer, nullptr);
     if (!watch_)
         return;
-    const auto gone = [](void *) { serverGoneInProcess.store(true); };
-    jack_on_shutdown(watch_, gone, nullptr);
+    // jackd calls the second, PipeWire's libjack only the first.
+    jack_on_shutdown(
+        watch_, [](void *) { serverGoneInProcess.store(true); }, nullptr);
     jack_on_info_shutdown(
         watch_, [](jack_status_t, const char *, void *) { serverGoneInProcess.store(true); },
         nullptr);
