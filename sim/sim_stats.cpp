@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <map>
 
 namespace {
 
@@ -81,9 +80,10 @@ void SimStats::add(const SimReport &r)
 {
     switch (r.kind) {
     case SimReport::Piece:
-        if (!pieceFrames_.empty())
-            (r.a != 0 ? inMessageSpacing_ : betweenMessageSpacing_)
-                .push_back(r.frame - pieceFrames_.back());
+        if (!pieceFrames_.empty() && r.a != 0)
+            inMessageSpacing_.push_back(r.frame - pieceFrames_.back());
+        else if (!pieceFrames_.empty())
+            ++betweenMessageGaps_[r.frame - pieceFrames_.back()];
         pieceFrames_.push_back(r.frame);
         break;
     case SimReport::Message:
@@ -170,13 +170,8 @@ std::string SimStats::toJson() const
     field("pieces", number(pieceFrames_.size()));
     field("piece_spacing_frames", spread(spacing));
     field("in_message_spacing_frames", spread(inMessageSpacing_));
-    // Each distinct gap from one message to the next with its count: on JACK
-    // they fall on a few values a period apart.
-    std::map<std::uint32_t, unsigned> gaps;
-    for (std::uint32_t gap : betweenMessageSpacing_)
-        ++gaps[gap];
     std::string counts = "{";
-    for (const auto &[gap, count] : gaps)
+    for (const auto &[gap, count] : betweenMessageGaps_)
         counts += (counts.size() > 1 ? ", \"" : "\"") + std::to_string(gap) +
                   "\": " + std::to_string(count);
     field("between_message_gaps_frames", counts + "}");

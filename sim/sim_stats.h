@@ -3,6 +3,7 @@
 #include "sim_report.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -48,7 +49,9 @@ private:
     std::vector<std::string> errorTexts_;
     std::vector<std::uint32_t> pieceFrames_;
     std::vector<std::uint32_t> inMessageSpacing_;
-    std::vector<std::uint32_t> betweenMessageSpacing_; // last piece of one to first of the next
+    // From the last piece of one message to the first of the next: each
+    // distinct gap with its count (on JACK a few values a period apart).
+    std::map<std::uint32_t, unsigned> betweenMessageGaps_;
     std::uint64_t acksSent_ = 0;
     std::uint64_t versionRepliesSent_ = 0;
     std::uint64_t malformedSent_ = 0;
