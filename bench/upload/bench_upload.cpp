@@ -15,13 +15,14 @@
 // version query and upload), as /usr/bin/time reports them (a child forked
 // from this bench would count the bench's own pages in its peak).
 //
-// Run: build/bench/bench_upload [--flash] [blocks ...]   (default: 16 128)
-//      build/bench/bench_upload [--flash] --repeat N blocks
+// Run: build/bench/bench_upload [--flash] [--period F] [blocks ...]   (default: 16 128)
+//      build/bench/bench_upload [--flash] [--period F] --repeat N blocks
 // The second form uploads N times and counts the outcomes: finished with the
 // image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
 // one that must never happen, "finished" with the image not as sent.
 // TARNWICK_TEST_MIDI=jack-async or jack-realtime runs them on an asynchronous
-// jackd (see tests/support/midi_system.h).
+// jackd (see tests/support/midi_system.h). --period: the server's period (or
+// PipeWire's quantum) in frames, instead of the system's usual one.
 #include "midi_system.h"
 #include "simulator.h"
 #include "window_driver.h"
@@ -221,18 +222,21 @@ int main(int argc, char **argv)
     QList<unsigned> sizes;
     bool flash = false;
     int repeat = 0;
+    unsigned period = 0;
     for (int i = 1; i < argc; ++i) {
         if (QLatin1String(argv[i]) == QLatin1String("--flash"))
             flash = true;
         else if (QLatin1String(argv[i]) == QLatin1String("--repeat") && i + 1 < argc)
             repeat = QString::fromLocal8Bit(argv[++i]).toInt();
+        else if (QLatin1String(argv[i]) == QLatin1String("--period") && i + 1 < argc)
+            period = QString::fromLocal8Bit(argv[++i]).toUInt();
         else
             sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
     }
     if (sizes.isEmpty())
         sizes = {16, 128};
 
-    auto system = MidiSystem::create();
+    auto system = MidiSystem::create(period);
     if (!system->startServer()) {
         std::fprintf(stderr, "the %s server could not be started\n",
                      MidiSystem::name(system->kind()));
@@ -242,7 +246,7 @@ int main(int argc, char **argv)
         std::printf("ALSA sequencer\n");
     else
         std::printf("%s, dummy driver %u Hz, period %u frames\n", MidiSystem::name(system->kind()),
-                    48000u, 128u);
+                    48000u, system->periodFrames());
     if (repeat > 0) {
         int counts[4] = {};
         for (int run = 0; run < repeat; ++run)

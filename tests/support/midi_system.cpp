@@ -39,7 +39,8 @@ const char *const kNames[] = {"jack", "pipewire", "alsa", "jack-async", "jack-re
 // On PipeWire the same JACK clients run through PipeWire's libjack (the test
 // runs under pw-jack, and its children inherit that), on a daemon of the
 // fixture's own: a private XDG_RUNTIME_DIR, the graph on PipeWire's dummy
-// driver at 48 kHz with a quantum of the period (PIPEWIRE_QUANTUM).
+// driver at 48 kHz with a quantum of the period (PIPEWIRE_QUANTUM, which the
+// clients pass on to the graph).
 class JackSystem final : public MidiSystem
 {
 public:
@@ -59,6 +60,7 @@ public:
             close(slotFd_);
     }
     MidiSystemKind kind() const override { return kind_; }
+    unsigned periodFrames() const override { return period_; }
     bool startServer() override
     {
         if (kind_ == MidiSystemKind::PipeWire ? !startPipeWire() : !startJackd())
@@ -203,6 +205,7 @@ public:
     }
     ~AlsaSystem() override { instrument().stop(); }
     MidiSystemKind kind() const override { return MidiSystemKind::Alsa; }
+    unsigned periodFrames() const override { return 0; }
     bool startServer() override { return true; }
     void stopServer(int) override { giveUp("the sequencer is the kernel's: it cannot be stopped"); }
     // A sequencer port takes connections as soon as it is listed.
@@ -255,6 +258,11 @@ MidiSystemKind MidiSystem::selected()
 std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)
 {
     const MidiSystemKind kind = selected();
+    // Unless asked for another, the period each system runs by default: 128
+    // frames for the jackd fixture, 1024 (PipeWire's own default quantum, the
+    // one a desktop runs while no application asks for less) on PipeWire.
+    if (periodFrames == 0)
+        periodFrames = kind == MidiSystemKind::PipeWire ? 1024 : 128;
     if (kind != MidiSystemKind::Alsa)
         return std::make_unique<JackSystem>(periodFrames, kind);
 #ifdef TARNWICK_HAVE_ALSA

@@ -44,11 +44,14 @@ public:
     static MidiSystemKind selected();
     static const char *name(MidiSystemKind kind);
     // The fixture for the selected system; ends the process with a message
-    // when that system's fixture is not built yet.
-    static std::unique_ptr<MidiSystem> create(unsigned periodFrames = 128);
+    // when that system's fixture is not built yet. 0: the system's usual period.
+    static std::unique_ptr<MidiSystem> create(unsigned periodFrames = 0);
 
     virtual ~MidiSystem() = default;
     virtual MidiSystemKind kind() const = 0;
+    // Frames per cycle of a server (its period, or PipeWire's quantum); 0 where
+    // the system has no cycles.
+    virtual unsigned periodFrames() const = 0;
 
     // Starts the server and waits until clients can join (true at once where
     // the system has none).
