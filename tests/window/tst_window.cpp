@@ -36,7 +36,9 @@ const QString kMissed = "MidiOutJack::sendStream: a MIDI cycle was missed; the u
                         "whole.";
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
 constexpr MidiSystems kPipeWire = systemBit(MidiSystemKind::PipeWire);
-constexpr MidiSystems kAsync = kServerSystems & ~kJack;
+// jackd run asynchronously. PipeWire's libjack tells no client of another's
+// overrun, so there the port cannot see the instrument's late cycle.
+constexpr MidiSystems kAsyncJackd = kServerSystems & ~kJack & ~kPipeWire;
 constexpr MidiSystems kAnnouncing = kPipeWire | systemBit(MidiSystemKind::Alsa);
 const QStringList kNoVersion = {"--no-version"};
 const QStringList kLateAck = {"--delay-ms", "4000"};
@@ -107,9 +109,9 @@ const Scenario kRows[] = {
      kNoSummary, 0, 1000},
     // An asynchronous server runs on without a client that overran its cycle:
     // the instrument overruns in the cycle of block 1's sixth piece.
-    {"instrument late mid-unit", kAsync, false, {"--late-cycle", "7"}, FileKind::Image, k20Blocks,
-     Fault::None, When::Idle, 0, {"Prepare for update", kMissed, "Update failed"}, {}, {5, 0}, 0,
-     0, 1000},
+    {"instrument late mid-unit", kAsyncJackd, false, {"--late-cycle", "7"}, FileKind::Image,
+     k20Blocks, Fault::None, When::Idle, 0, {"Prepare for update", kMissed, "Update failed"}, {},
+     {5, 0}, 0, 0, 1000},
     {"connection cut before the acknowledgement", kAllSystems, false, kLateAck, FileKind::Image,
      k20Blocks, Fault::CutConnection, When::BeforeAck, 1, {"Prepare for update",
      "MidiOutJack::checkStream: the MIDI destination is gone.", "Update failed"}, {}, {5, 0}, 1,
