@@ -9,6 +9,10 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include <algorithm>
+#include <chrono>
+#include <thread>
+
 // One translation unit fixes the construction order (and so the reverse
 // destruction order at exit). The event loop is created before the application
 // object: Qt warns about that once, but the loop only ever runs inside an
@@ -21,8 +25,17 @@ QEventLoop sharedEventLoop;
 
 void waitStep(int milliseconds)
 {
-    QTimer::singleShot(milliseconds, &sharedEventLoop, SLOT(quit()));
-    sharedEventLoop.exec(QEventLoop::AllEvents);
+    // Qt's timers wake on whole milliseconds, up to one late, and a unit sent
+    // half a millisecond late misses the MIDI cycle it could start in. So the
+    // event loop runs until the last millisecond and a sleep ends the step on
+    // time (not when another step's timer ended the loop early).
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
+    QTimer::singleShot(std::max(0, milliseconds - 1), Qt::PreciseTimer, &sharedEventLoop,
+                       SLOT(quit()));
+    if (sharedEventLoop.exec(QEventLoop::AllEvents) == 0 &&
+        end - Clock::now() <= std::chrono::milliseconds(1))
+        std::this_thread::sleep_until(end);
 }
 
 namespace {

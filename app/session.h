@@ -17,8 +17,9 @@ extern Midi midi;                  // the MIDI input and output
 extern QFile firmwareFile;         // the chosen image, opened read-only
 extern QEventLoop sharedEventLoop; // run by every wait step
 
-// Pauses the calling action for about `milliseconds` while the application
-// keeps processing events (painting, clicks, timers, signals). Started while
+// Pauses the calling action for `milliseconds` (and at most about a tenth of a
+// millisecond more) while the application keeps processing events (painting,
+// clicks, timers, signals). Started while
 // another wait step is running, it returns at once: the shared loop cannot run
 // twice, and its timer later ends the outer step early.
 void waitStep(int milliseconds);
