@@ -85,6 +85,14 @@ void JackStreamBackend::watchService()
     jack_activate(watch_);
 }
 
+void JackStreamBackend::leaveService()
+{
+    if (watch_)
+        jack_client_close(watch_);
+    watch_ = nullptr;
+    serverGoneInProcess.store(false);
+}
+
 void JackStreamBackend::openStream(unsigned portNumber, const std::string &portName,
                                    StreamPortList &ports)
 {

@@ -28,13 +28,15 @@ public:
     ~JackStreamBackend() override;
 
     // libjack's state in a process whose server went away with clients open
-    // stays broken: even a new client cannot register a port afterwards.
+    // stays broken, so that even a new client cannot register a port, until
+    // the process's last client is closed.
     bool serviceStoppedForGood() const override;
     // A second client, without ports and outside the process graph, that
     // stays open for the backend's life: the stream's own client exists only
     // while a port is open, and a server that ends between uploads would go
     // unnoticed.
     void watchService() override;
+    void leaveService() override;
 
 protected:
     void openStream(unsigned portNumber, const std::string &portName,

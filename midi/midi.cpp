@@ -1,5 +1,7 @@
 #include "midi.h"
 
+#include <utility>
+
 Midi::Midi() : Midi(chooseApi()) {}
 
 Midi::Midi(RtMidi::Api api)
@@ -9,6 +11,28 @@ Midi::Midi(RtMidi::Api api)
 
 // Members go in reverse order: the output (closing its stream port), then the input.
 Midi::~Midi() = default;
+
+void Midi::rejoinService()
+{
+    const RtMidi::Api api = midiOut.getCurrentApi();
+    midiOut.leave();
+    midiIn.leave();
+    midiIn.join(api, kInputClientName, kInputQueueSizeLimit);
+    midiOut.join(api, kOutputClientName);
+}
+
+void ServiceMidiIn::leave()
+{
+    delete rtapi_; // closes the port and the client
+    rtapi_ = nullptr;
+}
+
+void ServiceMidiIn::join(RtMidi::Api api, const std::string &clientName,
+                         unsigned int queueSizeLimit)
+{
+    ServiceMidiIn fresh(api, clientName, queueSizeLimit);
+    std::swap(rtapi_, fresh.rtapi_);
+}
 
 RtMidi::Api Midi::chooseApi(InstrumentPortTest isInstrumentPort)
 {

@@ -8,6 +8,18 @@
 #include <functional>
 #include <vector>
 
+// RtMidi's input, whose client of the MIDI service can be closed and opened
+// again (see Midi::rejoinService).
+class ServiceMidiIn : public RtMidiIn
+{
+public:
+    using RtMidiIn::RtMidiIn;
+    // Closes the port and RtMidi's client; only join() may follow.
+    void leave();
+    // Opens RtMidi's client again, as the constructor does.
+    void join(RtMidi::Api api, const std::string &clientName, unsigned int queueSizeLimit);
+};
+
 // The MIDI transport: the input the instrument's replies arrive on and the
 // output everything is sent through. The window calls both members directly;
 // this object only owns them. Creating it opens no port.
@@ -57,7 +69,15 @@ public:
     // The probe chooseApi() uses: creates a throw-away input and output.
     static int probePorts(RtMidi::Api api, InstrumentPortTest isInstrumentPort = nullptr);
 
-    RtMidiIn midiIn;
+    // After the MIDI server went away under the process: closes both
+    // members' ports and clients, then opens the clients again, so that the
+    // server is found once it runs again. libjack keeps its per-process state,
+    // broken by the server's end, until the last client of the process is
+    // closed; RtMidi's clients of a server that is not running yet try again
+    // at the next listing.
+    void rejoinService();
+
+    ServiceMidiIn midiIn;
     StreamMidiOut midiOut;
 
 signals:

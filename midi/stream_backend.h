@@ -38,12 +38,16 @@ public:
     void check() const;
     const char *className() const { return className_; }
     // Whether this process has been told that the platform's MIDI service
-    // stopped. Where the service cannot be joined again from the same
-    // process (JACK), nothing of it works until the program starts again.
+    // stopped. Where the service cannot be joined again while the process
+    // keeps a client of the old one (JACK), nothing of it works until every
+    // client of the process is closed (see Midi::rejoinService).
     virtual bool serviceStoppedForGood() const { return false; }
     // Starts listening for the service's end, also while no port is open
     // (once the service runs; a no-op where its end is not for good).
     virtual void watchService() {}
+    // Closes what watchService() opened and forgets the service's end: for
+    // when the port is closed and every other client of the process goes too.
+    virtual void leaveService() {}
 
 protected:
     // Report through the one error table, under this backend's class name.

@@ -3,6 +3,8 @@
 #include "stream_backend.h"
 #include "stream_backend_factory.h"
 
+#include <utility>
+
 namespace {
 
 // The destinations as the window sees them: this output's own enumeration.
@@ -58,6 +60,20 @@ bool StreamMidiOut::serviceStoppedForGood() const
 void StreamMidiOut::watchService()
 {
     backend_->watchService();
+}
+
+void StreamMidiOut::leave()
+{
+    closePort();
+    backend_->leaveService();
+    delete rtapi_;
+    rtapi_ = nullptr;
+}
+
+void StreamMidiOut::join(RtMidi::Api api, const std::string &clientName)
+{
+    StreamMidiOut fresh(api, clientName);
+    std::swap(rtapi_, fresh.rtapi_);
 }
 
 bool StreamMidiOut::isPortOpen() const

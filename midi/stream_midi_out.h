@@ -30,6 +30,11 @@ public:
     bool serviceStoppedForGood() const;
     // Listens for that from now on, also while no port is open.
     void watchService();
+    // Closes the port and every client this object has on its MIDI service,
+    // and forgets that the service stopped; only join() may follow.
+    void leave();
+    // Opens RtMidi's client of the service again, as the constructor does.
+    void join(RtMidi::Api api, const std::string &clientName);
     // Closes the streaming port if it is open.
     void closePort() override;
     bool isPortOpen() const override;
