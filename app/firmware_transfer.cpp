@@ -74,8 +74,6 @@ bool FirmwareTransfer::run()
         observer_.log(midiErrorText(error));
     }
     observer_.log(finished ? tr("Update finished") : tr("Update failed"));
-    if (const QString advice = restartAdvice(); !advice.isEmpty())
-        observer_.log(advice);
     observer_.progress(0);
     closeFileAndPorts();
     return finished;

@@ -65,6 +65,13 @@ void MainWindow::appendLog(const QString &text)
     ui->textEdit->append(text);
 }
 
+void MainWindow::adviseOnStoppedServer()
+{
+    if (midiServerStopped())
+        appendLog(tr("The MIDI server stopped while the updater was running: press Refresh once "
+                     "it runs again."));
+}
+
 void MainWindow::clearPortListsAndPath()
 {
     ui->cBInput->clear();
@@ -141,10 +148,8 @@ void MainWindow::on_pushButton_2_clicked()
         ui->cBInput->clear();
         ui->cBOutput->clear();
     };
-    if (!runReportingMidiErrors(action, closeWhatWasOpened)) {
-        if (const QString advice = restartAdvice(); !advice.isEmpty())
-            appendLog(advice);
-    }
+    if (!runReportingMidiErrors(action, closeWhatWasOpened))
+        adviseOnStoppedServer();
 }
 
 // Open FW: chooses the firmware image and opens it.
@@ -179,6 +184,7 @@ void MainWindow::on_pushButton_8_clicked()
     }
     ButtonsDisabled busy(*this);
     CloseRefusal closeRefusal(*this);
-    transfer.run();
+    if (!transfer.run())
+        adviseOnStoppedServer();
     clearPortListsAndPath();
 }

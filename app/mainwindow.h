@@ -32,6 +32,8 @@ private slots:
 private:
     // Empties both port lists and the file path: the next try starts from Refresh.
     void clearPortListsAndPath();
+    // After a failed action: what to do when the MIDI server stopped under it.
+    void adviseOnStoppedServer();
 
     Ui::MainWindow *ui;
 };

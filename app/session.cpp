@@ -64,25 +64,37 @@ template <typename Side> QVector<InstrumentPort> instrumentPorts(Side &side)
 
 } // namespace
 
+namespace {
+
+void rejoinStoppedServer()
+{
+    if (!midiServerStopped())
+        return;
+    // The callback goes before the input port it serves.
+    midi.midiIn.cancelCallback();
+    midi.rejoinService();
+}
+
+} // namespace
+
 QVector<InstrumentPort> instrumentInputPorts()
 {
+    rejoinStoppedServer();
     return instrumentPorts(midi.midiIn);
 }
 
 QVector<InstrumentPort> instrumentOutputPorts()
 {
+    rejoinStoppedServer();
     // From the first listing on, a server that ends is heard also while no
     // port is open, so that a later failure can say what to do.
     midi.midiOut.watchService();
     return instrumentPorts(midi.midiOut);
 }
 
-QString restartAdvice()
+bool midiServerStopped()
 {
-    if (!midi.midiOut.serviceStoppedForGood())
-        return QString();
-    return tr("The MIDI server stopped while the updater was running: start the updater again "
-              "once the server runs.");
+    return midi.midiOut.serviceStoppedForGood();
 }
 
 QString openReplyInput(unsigned int index, const QString &portName)

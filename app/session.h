@@ -34,7 +34,8 @@ struct InstrumentPort
 
 // The supported instruments' ports of each side, in port index order. Read
 // from the MIDI system on every call, so instruments attached or removed since
-// the last call are seen.
+// the last call are seen. After the MIDI server stopped under the process,
+// the ports are closed and the transport joins the server afresh first.
 QVector<InstrumentPort> instrumentInputPorts();
 QVector<InstrumentPort> instrumentOutputPorts();
 
@@ -57,6 +58,6 @@ void closeFileAndPorts();
 // The text of a MIDI-layer error, as shown to the user and logged.
 QString midiErrorText(const RtMidiError &error);
 
-// What the user must do when the MIDI server stopped under this process and
-// cannot be joined again from it; empty otherwise.
-QString restartAdvice();
+// Whether the MIDI server stopped under this process since the ports were
+// last listed: nothing of it works until the next listing joins it afresh.
+bool midiServerStopped();

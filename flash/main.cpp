@@ -149,7 +149,12 @@ int flash(const PortChoice &ports, const QString &path)
         return fail(kFailed, QStringLiteral("cannot take over Ctrl-C for the upload"));
     }
     // Closes the file and both ports, whatever the outcome.
-    return transfer.run() ? kFinished : kFailed;
+    if (transfer.run())
+        return kFinished;
+    if (midiServerStopped())
+        observer.log(QStringLiteral("The MIDI server stopped while tarnwick-flash was running: run "
+                                    "it again once the server runs."));
+    return kFailed;
 }
 
 } // namespace
