@@ -89,8 +89,10 @@ void runScenario(const Scenario &row, MidiSystem &system)
         struck = Clock::now();
         if (row.fault == Fault::KillInstrument)
             system.killInstrument();
-        else if (row.fault == Fault::KillServer || row.fault == Fault::TerminateServer)
-            system.stopServer(row.fault == Fault::KillServer ? SIGKILL : SIGTERM);
+        else if (row.fault == Fault::TerminateServer)
+            system.stopServer(SIGTERM);
+        else if (row.fault == Fault::KillServer || row.fault == Fault::RestartServer)
+            system.stopServer(SIGKILL);
         else if (row.fault == Fault::CutConnection)
             cut = system.cutConnection();
         else if (row.fault == Fault::ShrinkFile)
@@ -106,6 +108,12 @@ void runScenario(const Scenario &row, MidiSystem &system)
     if (row.fault != Fault::None && row.when == When::BeforeOpen) {
         strike();
         QTest::qWait(200);
+    }
+    if (row.fault == Fault::RestartServer) {
+        driver.refresh();
+        QVERIFY(system.startServer());
+        QVERIFY2(system.startInstrument(row.simOptions), qPrintable(sim.log()));
+        driver.refresh();
     }
     if (row.fault != Fault::None && row.when == When::VersionQuery) // the poll lasts 1 s
         QTimer::singleShot(400, strike);
@@ -148,11 +156,15 @@ void runScenario(const Scenario &row, MidiSystem &system)
                                            0xF7};
     replyCallback(0.0, &strayAck, nullptr);
     driver.clearProgress();
-    // A row's stall ends with the upload's last log line ("Update failed" or
-    // "Update finished"), before the ports' close; without one, with the action.
+    // A row's stall ends with the upload's "Update failed" or "Update finished",
+    // before the ports' close; without one, with the action.
     Clock::time_point lastLine{};
-    QObject::connect(driver.widget<QTextEdit>("textEdit"), &QTextEdit::textChanged, &driver,
-                     [&] { lastLine = Clock::now(); });
+    QTextEdit *const logPane = driver.widget<QTextEdit>("textEdit");
+    QObject::connect(logPane, &QTextEdit::textChanged, &driver, [&] {
+        const QString text = logPane->toPlainText();
+        if (text.endsWith("Update failed") || text.endsWith("Update finished"))
+            lastLine = Clock::now();
+    });
     const auto pressed = Clock::now();
     driver.upload();
     const auto ended = lastLine > pressed ? lastLine : Clock::now();

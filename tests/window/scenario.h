@@ -21,6 +21,7 @@ enum class FileKind
     Cancelled
 };
 
+// RestartServer: the server killed, and started again with the instrument;
 // CloseWindow: a close request, as from the title bar; Clicks: a click on
 // each of the four buttons; ShrinkFile: the image cut to 562 bytes (into its
 // third block); GrowFile: 300 bytes appended; RewriteFile: its first 256
@@ -31,6 +32,7 @@ enum class Fault
     KillInstrument,
     TerminateServer,
     KillServer,
+    RestartServer,
     CutConnection,
     CloseWindow,
     Clicks,

@@ -16,10 +16,9 @@ const QString kGone = "MidiOutJack::sendStream: the MIDI destination is gone; th
                       "played.";
 const QString kStopped = "MidiOutJack::sendStream: the MIDI service has stopped; the unit was not "
                          "played.";
-// Once the server has told the tool of its end, nothing of it can be used
-// again from this process.
-const QString kRestartAdvice = "The MIDI server stopped while the updater was running: start the "
-                               "updater again once the server runs.";
+// Once the server has told the tool of its end, the next Refresh joins it afresh.
+const QString kRestartAdvice = "The MIDI server stopped while the updater was running: press "
+                               "Refresh once it runs again.";
 // A synchronous jackd stops its cycles for seconds after a client dies
 // without closing: the send ends on its own bound (play time + 2 s).
 const QString kNotPlayed = "MidiOutJack::sendStream: the unit was not reported played within "
@@ -138,6 +137,10 @@ const Scenario kRows[] = {
     {"server terminated between blocks", kServerSystems, true, {}, FileKind::Image, k20Blocks,
      Fault::TerminateServer, When::BetweenBlocks, 4, {kStopped, "Update failed", kRestartAdvice}, {},
      {5, 10, 15, 20, 25, 0}, 4, 0, 3000},
+    // Refresh while the server is down, then with the server and the instrument back.
+    {"server restarted before Refresh", kServerSystems, true, {}, FileKind::Image, k20Blocks,
+     Fault::RestartServer, When::BeforeOpen, 0, {"Prepare for update", "Updating",
+     "Update finished"}, {}, k20, kWholeImage, 0, 5000},
     {"close during the upload", kJack, true, {}, FileKind::Image, 768, Fault::CloseWindow,
      When::BeforeAck, 1, {"Prepare for update", "Please wait until the update has finished.",
      "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
