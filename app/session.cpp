@@ -62,10 +62,6 @@ template <typename Side> QVector<InstrumentPort> instrumentPorts(Side &side)
     return ports;
 }
 
-} // namespace
-
-namespace {
-
 void rejoinStoppedServer()
 {
     if (!midiServerStopped())

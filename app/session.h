@@ -19,9 +19,9 @@ extern QEventLoop sharedEventLoop; // run by every wait step
 
 // Pauses the calling action for `milliseconds` (and at most about a tenth of a
 // millisecond more) while the application keeps processing events (painting,
-// clicks, timers, signals). Started while
-// another wait step is running, it returns at once: the shared loop cannot run
-// twice, and its timer later ends the outer step early.
+// clicks, timers, signals). Started while another wait step is running, it
+// returns at once: the shared loop cannot run twice, and its timer later ends
+// the outer step early.
 void waitStep(int milliseconds);
 
 // A port of a supported instrument, as the MIDI layer lists it.
