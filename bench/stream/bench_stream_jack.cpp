@@ -1,9 +1,10 @@
 // Streaming output port on JACK: sends data block units the way an upload
 // does (30 ms pause after each) on a private server at periods 64, 128, 256
-// and 1024 (48 kHz; 1024 is PipeWire's default quantum), and prints the spacing of the pieces within each unit in
-// frame time (min/median/p99/max, ms), wall time per send against the ideal
-// 100 ms, CPU time per unit (whole process, and the sending thread alone),
-// allocations per send, and the late cycles (xruns) the server reported.
+// and 1024 (48 kHz; 1024 is PipeWire's default quantum), and prints the
+// spacing of the pieces within each unit in frame time (min/median/p99/max,
+// ms), wall time per send against the ideal 100 ms, CPU time per unit (whole
+// process, and the sending thread alone), allocations per send, and the late
+// cycles (xruns) the server reported.
 //
 // Usage: bench_stream_jack [units per period, default 200]
 #include "allocation_counter.h"
