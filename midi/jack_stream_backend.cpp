@@ -11,7 +11,8 @@ using namespace stream_framing;
 
 namespace {
 
-// Set by any of our clients told of the server's end; never cleared.
+// Set by any of our clients told of the server's end; cleared once every
+// client of the process has gone (leaveService).
 std::atomic<bool> serverGoneInProcess{false};
 
 constexpr uint64_t kConnectWaitMs = 1000;
@@ -288,7 +289,7 @@ int JackStreamBackend::onProcess(jack_nframes_t nframes, void *self)
     return static_cast<JackStreamBackend *>(self)->process(nframes);
 }
 
-bool JackStreamBackend::serviceStoppedForGood() const
+bool JackStreamBackend::serviceStopped() const
 {
     return serverGoneInProcess.load();
 }

@@ -30,7 +30,7 @@ public:
     // libjack's state in a process whose server went away with clients open
     // stays broken, so that even a new client cannot register a port, until
     // the process's last client is closed.
-    bool serviceStoppedForGood() const override;
+    bool serviceStopped() const override;
     // A second client, without ports and outside the process graph, that
     // stays open for the backend's life: the stream's own client exists only
     // while a port is open, and a server that ends between uploads would go

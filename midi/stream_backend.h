@@ -41,9 +41,9 @@ public:
     // stopped. Where the service cannot be joined again while the process
     // keeps a client of the old one (JACK), nothing of it works until every
     // client of the process is closed (see Midi::rejoinService).
-    virtual bool serviceStoppedForGood() const { return false; }
+    virtual bool serviceStopped() const { return false; }
     // Starts listening for the service's end, also while no port is open
-    // (once the service runs; a no-op where its end is not for good).
+    // (once the service runs; a no-op where the port itself hears its end).
     virtual void watchService() {}
     // Closes what watchService() opened and forgets the service's end: for
     // when the port is closed and every other client of the process goes too.

@@ -52,9 +52,9 @@ void StreamMidiOut::closePort()
     backend_->close();
 }
 
-bool StreamMidiOut::serviceStoppedForGood() const
+bool StreamMidiOut::serviceStopped() const
 {
-    return backend_->serviceStoppedForGood();
+    return backend_->serviceStopped();
 }
 
 void StreamMidiOut::watchService()

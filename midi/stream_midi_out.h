@@ -25,9 +25,9 @@ public:
     // Raises the port's own error when its MIDI service has stopped or its
     // destination has gone since the last send; cheap enough to poll.
     void checkStream() const;
-    // Whether the MIDI service stopped under this process for good (see
-    // StreamBackend::serviceStoppedForGood).
-    bool serviceStoppedForGood() const;
+    // Whether the MIDI service stopped under this process (see
+    // StreamBackend::serviceStopped).
+    bool serviceStopped() const;
     // Listens for that from now on, also while no port is open.
     void watchService();
     // Closes the port and every client this object has on its MIDI service,
