@@ -1,6 +1,7 @@
 #include "winmm_stream_backend.h"
 
 #include <atomic>
+#include <cstdint>
 
 using namespace stream_framing;
 
@@ -12,6 +13,20 @@ std::atomic<HANDLE> completionEvent{nullptr};
 
 constexpr DWORD kCompletionSlackMs = 2000;
 constexpr DWORD kStillPlayingLimitMs = 2000;
+
+// Microseconds on the performance counter (GetTickCount moves in steps of
+// up to 16 ms, more than a piece's whole delta).
+int64_t nowMicros()
+{
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        QueryPerformanceFrequency(&f);
+        return f.QuadPart;
+    }();
+    LARGE_INTEGER count;
+    QueryPerformanceCounter(&count);
+    return count.QuadPart / frequency * 1000000 + count.QuadPart % frequency * 1000000 / frequency;
+}
 
 // Results by which the platform says the device itself is no longer there
 // (unplugged, its driver unloaded, the handle invalidated with it).
@@ -113,9 +128,19 @@ void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces
                                          : StreamProblem::PreviousUnitHeld);
     }
     midiStreamRestart(stream_);
+    const int64_t restarted = nowMicros();
+    int64_t dueMicros = 0; // on the stream's clock, of the piece handed over last
     for (size_t i = 0; i < count; ++i) {
-        writeEventBuffer(pieces[i], unit, buffer_->event);
-        playBuffer(pieces[i]);
+        // The clock runs on while a piece plays late, so the next one would
+        // be due early, less than its delta after the late one: it waits the
+        // whole ticks by which the previous one was late on top of its delta.
+        Piece piece = pieces[i];
+        const int64_t late = nowMicros() - restarted - dueMicros;
+        if (late >= kTickMicros)
+            piece.deltaTicks += static_cast<uint32_t>(late / kTickMicros);
+        dueMicros += int64_t{piece.deltaTicks} * kTickMicros;
+        writeEventBuffer(piece, unit, buffer_->event);
+        playBuffer(piece);
     }
 }
 

@@ -12,14 +12,16 @@
 // request and a block at once, then a block after 250 ms, one after 30 ms,
 // and one after a 1 s idle.
 //
-// Three more steps make the platform fail from then on, the way a device
+// More steps make the platform misbehave from then on, the way a device
 // that goes away mid-update shows through the stream service, so that the
 // backend's failure paths run against the real service:
 //   "sN"  the stream stops playing once it has taken the N-th buffer from now
 //         (it is paused behind the backend's back): buffers are no longer
 //         handed back;
 //   "h"   the platform keeps every buffer (unprepare says still playing);
-//   "g"   the device is gone (handing a buffer over says no driver).
+//   "g"   the device is gone (handing a buffer over says no driver);
+//   "dN"  the N-th buffer from now reaches the platform 50 ms late, as from a
+//         player that woke late: its time has passed, so it plays at once.
 // They swap the program's own import entries, so the backend is unchanged.
 #include "winmm_stream_backend.h"
 
@@ -45,6 +47,15 @@ MMRESULT WINAPI stallingStreamOut(HMIDISTRM stream, LPMIDIHDR header, UINT size)
     if (buffersBeforeStall > 0 && --buffersBeforeStall == 0)
         midiStreamPause(stream);
     return result;
+}
+
+unsigned buffersBeforeDelay = 0;
+
+MMRESULT WINAPI delayingStreamOut(HMIDISTRM stream, LPMIDIHDR header, UINT size)
+{
+    if (buffersBeforeDelay > 0 && --buffersBeforeDelay == 0)
+        Sleep(50);
+    return platformStreamOut(stream, header, size);
 }
 
 MMRESULT WINAPI goneStreamOut(HMIDISTRM, LPMIDIHDR, UINT)
@@ -89,7 +100,7 @@ void say(const std::string &line)
 int main(int argc, char **argv)
 {
     if (argc < 2) {
-        say("usage: winmm_stream_driver NAME [v|bN|pMS]...");
+        say("usage: winmm_stream_driver NAME [v|bN|pMS|sN|h|g|dN]...");
         return 2;
     }
     std::vector<std::string> steps(argv + 2, argv + argc);
@@ -123,11 +134,16 @@ int main(int argc, char **argv)
             Sleep(number);
             continue;
         }
-        if (step[0] == 's') {
+        if (step[0] == 's' || step[0] == 'd') {
             if (!platformStreamOut)
                 platformStreamOut = __imp_midiStreamOut;
-            buffersBeforeStall = number;
-            replaceImport(__imp_midiStreamOut, &stallingStreamOut);
+            if (step[0] == 's') {
+                buffersBeforeStall = number;
+                replaceImport(__imp_midiStreamOut, &stallingStreamOut);
+            } else {
+                buffersBeforeDelay = number;
+                replaceImport(__imp_midiStreamOut, &delayingStreamOut);
+            }
             continue;
         }
         if (step == "h" || step == "g") {

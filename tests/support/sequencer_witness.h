@@ -4,7 +4,9 @@
 #include "smf_reader.h"
 
 #include <QString>
+#include <cstdint>
 #include <functional>
+#include <utility>
 #include <vector>
 
 // arecordmidi recording what one sequencer port sends, at 40 us a tick (25,000
@@ -24,9 +26,12 @@ public:
     // Stops the recorder and compares what it recorded with `units`: unit i
     // as pieces[i] events with the bytes pieceOf gives, each but the first of
     // a unit [minGapTicks, maxGapTicks] after the one before (gaps unchecked
-    // when maxGapTicks is 0). Returns the first difference, or an empty text.
+    // when maxGapTicks is 0; no upper bound for the piece `unbounded` names,
+    // unit and piece counted from 0). Returns the first difference, or an
+    // empty text.
     QString compare(const std::vector<Unit> &units, const std::vector<int> &pieces,
-                    const PieceOf &pieceOf, int minGapTicks, int maxGapTicks);
+                    const PieceOf &pieceOf, int minGapTicks, int maxGapTicks,
+                    std::pair<size_t, int> unbounded = {SIZE_MAX, 0});
 
 private:
     ChildProcess recorder_;
