@@ -13,15 +13,16 @@
 // and one after a 1 s idle.
 //
 // More steps make the platform misbehave from then on, the way a device
-// that goes away mid-update shows through the stream service, so that the
-// backend's failure paths run against the real service:
+// that goes away mid-update, or a player that wakes late, shows through the
+// stream service, so that the backend's failure paths run against the real
+// service:
 //   "sN"  the stream stops playing once it has taken the N-th buffer from now
 //         (it is paused behind the backend's back): buffers are no longer
 //         handed back;
 //   "h"   the platform keeps every buffer (unprepare says still playing);
 //   "g"   the device is gone (handing a buffer over says no driver);
-//   "dN"  the N-th buffer from now reaches the platform 50 ms late, as from a
-//         player that woke late: its time has passed, so it plays at once.
+//   "dN"  the N-th buffer from now reaches the platform 50 ms late: its time
+//         has passed, so it plays at once, as after a late wake-up.
 // They swap the program's own import entries, so the backend is unchanged.
 #include "winmm_stream_backend.h"
 
