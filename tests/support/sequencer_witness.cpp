@@ -30,13 +30,10 @@ QString SequencerWitness::compare(const std::vector<Unit> &units, const std::vec
                                   const PieceOf &pieceOf, int minGapTicks, int maxGapTicks,
                                   std::pair<size_t, int> unbounded)
 {
-    QThread::msleep(50); // the last event reaches the recorder
-    if (recorder_.stop(SIGINT) != 0)
-        return "arecordmidi failed";
     SmfRecording recording;
-    std::string error;
-    if (!readSmfSysex(path_.toStdString(), recording, error))
-        return QString::fromStdString(error);
+    const QString problem = finish(recording);
+    if (!problem.isEmpty())
+        return problem;
     const auto &events = recording.sysex;
     size_t next = 0;
     for (size_t u = 0; u < units.size(); ++u) {
@@ -54,4 +51,15 @@ QString SequencerWitness::compare(const std::vector<Unit> &units, const std::vec
     }
     return next == events.size() ? QString()
                                  : QString("%1 events more than sent").arg(events.size() - next);
+}
+
+QString SequencerWitness::finish(SmfRecording &recording)
+{
+    QThread::msleep(50); // the last event reaches the recorder
+    if (recorder_.stop(SIGINT) != 0)
+        return "arecordmidi failed";
+    std::string error;
+    if (!readSmfSysex(path_.toStdString(), recording, error))
+        return QString::fromStdString(error);
+    return {};
 }

@@ -32,6 +32,9 @@ public:
     QString compare(const std::vector<Unit> &units, const std::vector<int> &pieces,
                     const PieceOf &pieceOf, int minGapTicks, int maxGapTicks,
                     std::pair<size_t, int> unbounded = {SIZE_MAX, 0});
+    // Stops the recorder and reads what it recorded. Returns an empty text,
+    // or what went wrong.
+    QString finish(SmfRecording &recording);
 
 private:
     ChildProcess recorder_;

@@ -11,6 +11,7 @@
 // out, so a run is judged by what the driver printed and what was recorded.
 #include "child_process.h"
 #include "sequencer_witness.h"
+#include "wine_guest.h"
 
 #include <QtTest>
 
@@ -20,8 +21,6 @@ namespace {
 constexpr int kMinGapTicks = 8 * SequencerWitness::kTicksPerMs;
 constexpr int kMaxGapTicks = 12 * SequencerWitness::kTicksPerMs;
 constexpr int kDriverLimitMs = 60000;
-// The server's first write of a changed registry, with room to spare.
-constexpr qint64 kFirstSaveMs = 40000;
 
 struct Outcome
 {
@@ -83,65 +82,19 @@ class TestWine : public QObject
 
 private slots:
     void initTestCase();
-    void cleanupTestCase();
     void playsThroughWinmm_data();
     void playsThroughWinmm();
 
 private:
     QTemporaryDir dir_;
-    QString driver_;
+    WineGuest wine_;
 };
 
 void TestWine::initTestCase()
 {
-    QVERIFY2(QFile::exists("/dev/snd/seq"),
-             "no ALSA sequencer here: this test runs through scripts/guest-run");
-    const QString tar = qEnvironmentVariable("TARNWICK_WINE_PREFIX");
-    const QString exe = qEnvironmentVariable("TARNWICK_WINE_DRIVER");
-    QVERIFY2(QFile::exists(tar) && QFile::exists(exe),
-             "TARNWICK_WINE_PREFIX and TARNWICK_WINE_DRIVER must name the built prefix and driver");
-    // Wine faults when it starts a program from the guest's 9p root: both
-    // the prefix and the program run from the guest's /tmp.
-    QVERIFY(dir_.isValid() && QDir().mkpath(dir_.filePath("prefix")));
-    QCOMPARE(QProcess::execute("tar", {"-C", dir_.filePath("prefix"), "-xf", tar}), 0);
-    const QString registry = dir_.filePath("prefix/system.reg");
-    const QDateTime unpacked = QFileInfo(registry).lastModified();
-    driver_ = dir_.filePath("winmm_stream_driver.exe");
-    QVERIFY(QFile::copy(exe, driver_));
-    qputenv("WINEPREFIX", dir_.filePath("prefix").toLocal8Bit());
-    qputenv("WINEDEBUG", "-all");
-    qputenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d");
-    // The Wine server looks up the time zone once a second. Without TZ, the C
-    // library then reads /etc/localtime, which in the guest lies on the 9p
-    // root: that stalls the server for 6 to 10 ms, and every timed wait that
-    // ends meanwhile (the stream player's too) ends that much late. A zone
-    // given in full needs no file.
-    qputenv("TZ", "UTC0");
-    // One Wine server for all rows: starting it is most of a run's time. The
-    // server and the driver run at a real-time priority: Wine's stream player
-    // asks for a time-critical thread, which Wine does not give it here, and
-    // on the guest's one CPU the recorder, this test and Wine's services
-    // would otherwise delay its wake-ups by up to 20 ms now and then.
-    QElapsedTimer server;
-    server.start();
-    QCOMPARE(QProcess::execute("chrt", {"-f", "10", "wineserver", "-p"}), 0);
-    // The first program in a prefix starts Wine's services, which keep the
-    // guest's one CPU busy for a while: that happens before the first row.
-    ChildProcess first;
-    QVERIFY(first.start({"wine", driver_.toStdString(), "no such device"},
-                        dir_.filePath("first.log").toStdString()));
-    QVERIFY(first.waitForExit(kDriverLimitMs));
-    // Those services change the registry, which the server writes out every
-    // 30 s from its start while changed, stopping everything else for about
-    // 150 ms: that write, too, happens before the first row. The rows change
-    // nothing, so no further write comes.
-    while (QFileInfo(registry).lastModified() == unpacked && server.elapsed() < kFirstSaveMs)
-        QThread::msleep(100);
-}
-
-void TestWine::cleanupTestCase()
-{
-    QProcess::execute("wineserver", {"-k"});
+    QVERIFY(dir_.isValid());
+    const QString problem = wine_.start(dir_.path());
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
 }
 
 void TestWine::playsThroughWinmm_data()
@@ -184,12 +137,8 @@ void TestWine::playsThroughWinmm()
     SequencerWitness witness;
     QVERIFY2(witness.start("Midi Through:0", dir_.path()), "arecordmidi did not subscribe");
 
-    std::vector<std::string> argv{"chrt",        "-f", "10", "wine", driver_.toStdString(),
-                                  "Midi Through"};
-    for (const QString &step : steps)
-        argv.push_back(step.toStdString());
     ChildProcess driver;
-    QVERIFY(driver.start(argv, log.toStdString()));
+    QVERIFY(wine_.runDriver(driver, "Midi Through", steps, log));
     QVERIFY2(driver.waitForExit(kDriverLimitMs), "the driver did not finish: a send hangs");
 
     QFile file(log);
