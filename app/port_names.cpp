@@ -10,6 +10,18 @@ const char *const kBridgePrefixes[] = {"Midi-Bridge:", "a2j:"};
 // a2jmidid names one JACK client per direction after the device.
 const char *const kDirectionSuffixes[] = {" (capture)", " (playback)"};
 
+// Windows names a second identical USB device "2- Varnox 1", a third "3- ...":
+// the number, a dash and a space in front of the product name.
+int windowsDuplicatePrefixLength(const QString &name)
+{
+    int digits = 0;
+    while (digits < name.size() && name.at(digits).isDigit() && name.at(digits).unicode() < 128)
+        ++digits;
+    if (digits == 0 || !name.midRef(digits).startsWith(QLatin1String("- ")))
+        return 0;
+    return digits + 2;
+}
+
 } // namespace
 
 // Without a bridge prefix, and up to the first ':' (which separates a JACK or
@@ -36,8 +48,11 @@ QString deviceNameOfPort(const QString &portName)
 QString modelWordOfPort(const QString &portName)
 {
     // The first word is the text before the first space, compared exactly:
-    // "varnox", "Varnox-Desk" and "My Varnox" are other devices.
-    const QString firstWord = deviceNameOfPort(portName).section(QLatin1Char(' '), 0, 0);
+    // "varnox", "Varnox-Desk" and "My Varnox" are other devices. Windows'
+    // number of a second identical device is not part of the product name.
+    const QString device = deviceNameOfPort(portName);
+    const QString firstWord =
+        device.mid(windowsDuplicatePrefixLength(device)).section(QLatin1Char(' '), 0, 0);
     if (firstWord == QLatin1String("Varnox") || firstWord == QLatin1String("Solune"))
         return firstWord;
     return QString();

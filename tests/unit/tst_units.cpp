@@ -331,6 +331,8 @@ private slots:
             {"Solune 3-01:out", "Solune"}, {"Varnox:Varnox MIDI 1 20:0", "Varnox"},
             {"Midi-Bridge:Varnox 1:(capture_0) Varnox MIDI 1", "Varnox"},
             {"a2j:Varnox [20] (capture): Varnox MIDI 1", "Varnox"},
+            {"2- Varnox 1", "Varnox"}, {"12- Solune 1", "Solune"}, {"2-Varnox 1", ""}, {"- Varnox 1", ""},
+            {"2 Varnox 1", ""}, {"x2- Varnox 1", ""},
             {"varnox 1", ""}, {"Varnox-Desk 1", ""}, {"My Varnox 1", ""}, {" Varnox 1", ""},
             {"Midi Through:Midi Through Port-0 14:0", ""}, {"USB Hub:Varnox MIDI 1 24:0", ""},
             {"Midi-Bridge:Hub 2:(capture_0) Varnox MIDI 1", ""},
