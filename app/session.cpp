@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include "device_id.h"
+#include "library_messages.h"
 #include "messages.h"
 #include "port_names.h"
 #include "reply_callback.h"
@@ -14,14 +15,18 @@
 #include <thread>
 
 // One translation unit fixes the construction order (and so the reverse
-// destruction order at exit). The event loop is created before the application
-// object: Qt warns about that once, but the loop only ever runs inside an
-// action, by which time the application has set up the thread's event
-// dispatcher. The transport takes the MIDI API on which an instrument is to be
-// found.
+// destruction order at exit). The transport takes the MIDI API on which an
+// instrument is to be found.
 Midi midi(Midi::chooseApi(isInstrumentPortName));
 QFile firmwareFile;
-QEventLoop sharedEventLoop;
+
+// Run by every wait step. Made at the first step, once the application object
+// exists: an event loop made before it makes Qt warn on standard error.
+static QEventLoop &sharedEventLoop()
+{
+    static QEventLoop loop;
+    return loop;
+}
 
 void waitStep(int milliseconds)
 {
@@ -31,9 +36,9 @@ void waitStep(int milliseconds)
     // time (not when another step's timer ended the loop early).
     using Clock = std::chrono::steady_clock;
     const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
-    QTimer::singleShot(std::max(0, milliseconds - 1), Qt::PreciseTimer, &sharedEventLoop,
+    QTimer::singleShot(std::max(0, milliseconds - 1), Qt::PreciseTimer, &sharedEventLoop(),
                        SLOT(quit()));
-    if (sharedEventLoop.exec(QEventLoop::AllEvents) == 0 &&
+    if (sharedEventLoop().exec(QEventLoop::AllEvents) == 0 &&
         end - Clock::now() <= std::chrono::milliseconds(1))
         std::this_thread::sleep_until(end);
 }
@@ -75,12 +80,16 @@ void rejoinStoppedServer()
 
 QVector<InstrumentPort> instrumentInputPorts()
 {
+    // RtMidi's JACK side tries to join a server that is not running at each
+    // listing, and the libraries say so on standard error.
+    const QuietMidiLibraries quiet;
     rejoinStoppedServer();
     return instrumentPorts(midi.midiIn);
 }
 
 QVector<InstrumentPort> instrumentOutputPorts()
 {
+    const QuietMidiLibraries quiet;
     rejoinStoppedServer();
     // From the first listing on, a server that ends is heard also while no
     // port is open, so that a later failure can say what to do.

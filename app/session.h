@@ -13,9 +13,8 @@
 
 // Process-wide, constructed before main() in this order and destroyed after it
 // returns in the reverse order.
-extern Midi midi;                  // the MIDI input and output
-extern QFile firmwareFile;         // the chosen image, opened read-only
-extern QEventLoop sharedEventLoop; // run by every wait step
+extern Midi midi;          // the MIDI input and output
+extern QFile firmwareFile; // the chosen image, opened read-only
 
 // Pauses the calling action for `milliseconds` (and at most about a tenth of a
 // millisecond more) while the application keeps processing events (painting,

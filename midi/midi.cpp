@@ -1,10 +1,17 @@
 #include "midi.h"
 
+#include "library_messages.h"
+
 #include <utility>
 
 Midi::Midi() : Midi(chooseApi()) {}
 
-Midi::Midi(RtMidi::Api api)
+// The libraries' messages of a service that is not running are kept, not
+// printed, while both clients are made (the scope lives until the delegated
+// constructor has run).
+Midi::Midi(RtMidi::Api api) : Midi(api, QuietMidiLibraries()) {}
+
+Midi::Midi(RtMidi::Api api, const QuietMidiLibraries &)
     : midiIn(api, kInputClientName, kInputQueueSizeLimit), midiOut(api, kOutputClientName)
 {
 }
@@ -15,6 +22,7 @@ Midi::~Midi() = default;
 void Midi::rejoinService()
 {
     const RtMidi::Api api = midiOut.getCurrentApi();
+    const QuietMidiLibraries quiet;
     midiOut.leave();
     midiIn.leave();
     midiIn.join(api, kInputClientName, kInputQueueSizeLimit);
@@ -38,8 +46,17 @@ RtMidi::Api Midi::chooseApi(InstrumentPortTest isInstrumentPort)
 {
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
-    return chooseApiAmong(
-        apis, [isInstrumentPort](RtMidi::Api api) { return probePorts(api, isInstrumentPort); });
+    const QuietMidiLibraries quiet;
+    const RtMidi::Api chosen = chooseApiAmong(apis, [isInstrumentPort](RtMidi::Api api) {
+        const int rank = probePorts(api, isInstrumentPort);
+        static const char *const kFound[] = {"cannot be used", "no ports", "ports",
+                                             "an instrument's ports"};
+        noteMidiLibraryMessage("MIDI API " + RtMidi::getApiDisplayName(api) + ": " +
+                               kFound[rank - kUnusable]);
+        return rank;
+    });
+    noteMidiLibraryMessage("MIDI API in use: " + RtMidi::getApiDisplayName(chosen));
+    return chosen;
 }
 
 RtMidi::Api Midi::chooseApiAmong(const std::vector<RtMidi::Api> &candidates, const PortProbe &probe)
@@ -84,7 +101,8 @@ int Midi::probePorts(RtMidi::Api api, InstrumentPortTest isInstrumentPort)
             (listsInstrument(in, isInstrumentPort) || listsInstrument(out, isInstrumentPort)))
             return kInstrumentPorts;
         return in.getPortCount() + out.getPortCount() > 0 ? kPorts : kNoPorts;
-    } catch (const RtMidiError &) {
+    } catch (const RtMidiError &error) {
+        noteMidiLibraryMessage(error.getMessage());
         return kUnusable;
     }
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "library_messages.h"
 #include "stream_midi_out.h"
 
 #include <QObject>
@@ -79,6 +80,9 @@ public:
 
     ServiceMidiIn midiIn;
     StreamMidiOut midiOut;
+
+private:
+    Midi(RtMidi::Api api, const QuietMidiLibraries &whileJoining);
 
 signals:
     // Kept for the interface; replies reach the window through the input callback.
