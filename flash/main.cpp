@@ -8,48 +8,16 @@
 #include "terminal_observer.h"
 #include "upload_interrupts.h"
 
+#include "library_messages.h"
+
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QLoggingCategory>
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace {
-
-// Standard error sent to /dev/null for a while. The session's transport tries
-// each MIDI API in turn before main(), and RtMidi's JACK side tries to join
-// the server again on every port listing; the APIs that are not running (no
-// sequencer, no JACK server) print screens of failures through their
-// libraries that a shell user should not have to read. What the program
-// finds, it reports itself.
-int quietStderr()
-{
-    const int saved = fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (saved >= 0 && null >= 0)
-        dup2(null, STDERR_FILENO);
-    if (null >= 0)
-        close(null);
-    return saved;
-}
-
-void restoreStderr(int saved)
-{
-    if (saved >= 0) {
-        dup2(saved, STDERR_FILENO);
-        close(saved);
-    }
-}
-
-// Before the session's objects are built (default priority), until main().
-int stderrBeforeMain = -1;
-__attribute__((constructor(101))) void quietBeforeMain()
-{
-    stderrBeforeMain = quietStderr();
-}
 
 // What a script can rely on.
 enum ExitStatus
@@ -120,7 +88,7 @@ int list(const QVector<Instrument> &instruments)
 // Opens the chosen ports and logs the version; with a file, uploads it.
 int flash(const PortChoice &ports, const QString &path)
 {
-    TerminalObserver observer(stdout, isatty(STDOUT_FILENO) == 1);
+    TerminalObserver observer(stdout, TerminalObserver::redrawsLines(stdout));
     try {
         // The id of the instrument behind the chosen output, in every message.
         setDeviceId(deviceIdForModel(ports.output.model.toStdString()));
@@ -161,7 +129,6 @@ int flash(const PortChoice &ports, const QString &path)
 
 int main(int argc, char **argv)
 {
-    restoreStderr(stderrBeforeMain);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
@@ -169,8 +136,10 @@ int main(int argc, char **argv)
     // for the window; here the version line says it (QT_LOGGING_RULES still
     // turns it back on).
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+#ifdef SIGPIPE
     // Output to a pipe that closes (| head) must not end an upload halfway.
     std::signal(SIGPIPE, SIG_IGN);
+#endif
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromLatin1(kDescription));
@@ -191,15 +160,31 @@ int main(int argc, char **argv)
     const QCommandLineOption versionOnlyOption(
         QStringLiteral("version-only"),
         QStringLiteral("Open the ports, print the instrument's firmware version and close."));
-    parser.addOptions({listOption, inputOption, outputOption, versionOnlyOption});
+    const QCommandLineOption verboseOption(
+        QStringLiteral("verbose"),
+        QStringLiteral("Also print what the MIDI libraries said while the MIDI APIs were tried "
+                       "and the ports listed (TARNWICK_VERBOSE=1 prints it as it comes)."));
+    parser.addOptions({listOption, inputOption, outputOption, versionOnlyOption, verboseOption});
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("The firmware image (raw bytes) to upload."));
     if (!parser.parse(QCoreApplication::arguments()))
         return fail(kUsage, parser.errorText());
-    if (parser.isSet(QStringLiteral("help")))
-        parser.showHelp(kFinished);
-    if (parser.isSet(QStringLiteral("version")))
-        parser.showVersion();
+    // Printed here rather than by showHelp() and showVersion(), which on
+    // Windows show a message box when the program has no console.
+    if (parser.isSet(QStringLiteral("help"))) {
+        std::fputs(parser.helpText().toLocal8Bit().constData(), stdout);
+        return kFinished;
+    }
+    if (parser.isSet(QStringLiteral("version"))) {
+        printLine(stdout, QCoreApplication::applicationName() + QLatin1Char(' ') +
+                              QCoreApplication::applicationVersion());
+        return kFinished;
+    }
+    if (parser.isSet(verboseOption)) {
+        for (const std::string &line : keptMidiLibraryMessages())
+            printLine(stderr, QString::fromStdString(line));
+        setMidiLibrariesVerbose(true);
+    }
 
     const QStringList files = parser.positionalArguments();
     const bool versionOnly = parser.isSet(versionOnlyOption);
@@ -218,14 +203,11 @@ int main(int argc, char **argv)
     }
 
     QVector<Instrument> instruments;
-    const int stderrOfMain = quietStderr();
     try {
         instruments = findInstruments();
     } catch (const RtMidiError &error) {
-        restoreStderr(stderrOfMain);
         return fail(kNoInstrument, midiErrorText(error));
     }
-    restoreStderr(stderrOfMain);
     if (parser.isSet(listOption))
         return list(instruments);
     const PortChoice ports =

@@ -4,6 +4,13 @@
 
 #include <QtGlobal>
 
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace {
 
 constexpr int kBarWidth = 30;
@@ -20,6 +27,20 @@ QString minutesAndSeconds(qint64 ms)
 
 TerminalObserver::TerminalObserver(std::FILE *out, bool terminal) : out_(out), terminal_(terminal)
 {
+}
+
+bool TerminalObserver::redrawsLines(std::FILE *out)
+{
+#ifdef Q_OS_WIN
+    if (!_isatty(_fileno(out)))
+        return false;
+    const HANDLE console = GetStdHandle(out == stderr ? STD_ERROR_HANDLE : STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    return GetConsoleMode(console, &mode) &&
+           SetConsoleMode(console, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING);
+#else
+    return isatty(fileno(out)) == 1;
+#endif
 }
 
 TerminalObserver::~TerminalObserver()

@@ -13,6 +13,10 @@ class TerminalObserver : public TransferObserver
 {
 public:
     TerminalObserver(std::FILE *out, bool terminal);
+
+    // Whether `out` is a terminal that can redraw a line. A Windows console
+    // is switched to its VT mode for it; one that has none gets plain lines.
+    static bool redrawsLines(std::FILE *out);
     ~TerminalObserver() override;
 
     // The image's size in bytes, for the byte counts.
