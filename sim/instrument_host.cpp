@@ -33,6 +33,7 @@ SimConfig configOf(const SimOptions &options)
     config.noVersion = options.noVersion;
     config.noAck = options.noAck;
     config.malformedFirst = options.malformedFirst;
+    config.wineFraming = options.wineFraming;
     config.exitAfterBlock = options.exitAfterBlock;
     return config;
 }

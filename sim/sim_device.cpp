@@ -4,13 +4,38 @@ namespace {
 constexpr unsigned char kVersionCommand = 0x15;
 constexpr unsigned char kDataBlockCommand = 0x01;
 constexpr unsigned char kAckCommand = 0x05;
+constexpr std::size_t kUpdaterPieceBytes = 48;
 } // namespace
+
+std::size_t SimDevice::withoutWineFraming(const unsigned char *&data, std::size_t size) const
+{
+    if (size > 0 && data[0] == 0xF0 && reassembler_.midMessage()) {
+        ++data;
+        --size;
+    }
+    if (size == 0 || data[size - 1] != 0xF7)
+        return size;
+    if (size == kUpdaterPieceBytes + 1)
+        return size - 1;
+    // Whether a message is still open before the F7: a copy of the
+    // reassembler (fixed storage) takes the piece's other bytes.
+    SysexReassembler probe = reassembler_;
+    struct Silent : SysexReassembler::Listener
+    {
+        void message(const unsigned char *, std::size_t) override {}
+        void error(FramingError) override {}
+    } silent;
+    probe.feed(data, size - 1, silent);
+    return probe.midMessage() ? size : size - 1;
+}
 
 void SimDevice::receive(std::uint32_t frame, const unsigned char *data, std::size_t size,
                         SimSink &sink)
 {
     if (unplugged_)
         return;
+    if (config_.wineFraming)
+        size = withoutWineFraming(data, size);
     sink_ = &sink;
     frame_ = frame;
     SimReport piece;

@@ -20,6 +20,8 @@ struct SimConfig
     bool malformedFirst = false;
     std::uint32_t delayFrames = 0;
     unsigned exitAfterBlock = 0; // data block messages before it goes away; 0 never
+    // Each piece arrives as Wine's winmm sends it: a SysEx message of its own.
+    bool wineFraming = false;
 };
 
 // The instrument's MIDI side, free of JACK: raw events in, reports and replies
@@ -31,6 +33,14 @@ public:
 
     // One raw MIDI event that arrived at the absolute frame.
     void receive(std::uint32_t frame, const unsigned char *data, std::size_t size, SimSink &sink);
+    // Wine's winmm hands each piece to the sequencer as a whole SysEx message:
+    // F0 put in front of a piece that continues a message, F7 after a piece
+    // that does not end with one. The piece as the updater sent it: `data`
+    // moved past Wine's F0, and the size without Wine's F7. The updater's
+    // pieces are 48 bytes but a unit's last, so Wine's F7 is the 49th byte
+    // of a piece, or one that comes when no message is open (after a data
+    // block's padding); a real F7 ends an open message.
+    std::size_t withoutWineFraming(const unsigned char *&data, std::size_t size) const;
 
     // Writes the replies due in the cycle [cycleStart, cycleStart + nframes),
     // write(offset, bytes, size) -> bool, and reports each one sent.

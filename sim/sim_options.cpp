@@ -151,6 +151,10 @@ bool parseSimOptions(const std::vector<std::string> &args, SimOptions &options, 
             if (!noValue())
                 return false;
             options.alsa = true;
+        } else if (name == "--wine-framing") {
+            if (!noValue())
+                return false;
+            options.wineFraming = true;
         } else if (name == "--malformed-first") {
             if (!noValue())
                 return false;
@@ -169,6 +173,7 @@ const char *simUsage()
            "                    [--summary FILE.json] [--image FILE] [--no-version] [--no-ack]\n"
            "                    [--reply-id ID] [--delay-ms N] [--malformed-first]\n"
            "                    [--exit-after-block K] [--late-cycle N] [--alsa]\n"
+           "                    [--wine-framing]\n"
            "A simulated instrument on JACK: client \"<model> <number>\" with MIDI ports in and\n"
            "out; with --alsa on the ALSA sequencer instead: client \"<model> <number>\" with\n"
            "the port \"<model> <number> MIDI 1\", as a USB instrument shows there, and piece\n"
@@ -183,5 +188,9 @@ const char *simUsage()
            "  --exit-after-block K  close the client after the K-th data block message\n"
            "  --late-cycle N      (JACK) return 20 ms late from the cycle that brings the\n"
            "                      N-th incoming event, as a client the system did not\n"
-           "                      schedule in time would\n";
+           "                      schedule in time would\n"
+           "  --wine-framing      each piece arrives as Wine's winmm sends it, as a SysEx\n"
+           "                      message of its own (F0 in front of a piece that goes on\n"
+           "                      a message, F7 after one that does not end with one):\n"
+           "                      undone before the messages are rebuilt\n";
 }

@@ -19,6 +19,7 @@ struct SimOptions
     unsigned exitAfterBlock = 0; // 0: never
     unsigned lateCycle = 0;      // 0: never
     bool alsa = false;           // on the ALSA sequencer instead of JACK
+    bool wineFraming = false;    // pieces framed by Wine's winmm (see SimConfig)
     bool help = false;
 
     std::string clientName() const { return model + " " + std::to_string(number); }
