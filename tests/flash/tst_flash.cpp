@@ -1,6 +1,8 @@
 // tarnwick-flash run as a shell would run it, against the simulated
 // instrument: one row per case (instruments, arguments, signals during the
 // upload) with the exit status, the output and what the instrument holds.
+// Also both programs started where no MIDI system runs: what they print on
+// standard error.
 #include "midi_system.h"
 
 #include <QtTest>
@@ -151,6 +153,64 @@ class TestFlash : public QObject
     std::unique_ptr<MidiSystem> system_;
 
 private slots:
+    // No sequencer device here, and a JACK server name that no server runs:
+    // the libraries report both, and only what the program says itself may
+    // reach the terminal (with TARNWICK_VERBOSE=1, all of it).
+    void quietStart_data()
+    {
+        QTest::addColumn<QStringList>("argv");
+        QTest::addColumn<bool>("verbose");
+        QTest::addColumn<QString>("stderrText"); // exact, or with verbose: contained
+        QTest::newRow("the window") << QStringList{TARNWICK_UPDATER_EXECUTABLE} << false << "";
+        QTest::newRow("tarnwick-flash --list") << QStringList{TARNWICK_FLASH_EXECUTABLE, "--list"}
+                                               << false << "tarnwick-flash: no instrument found\n";
+        QTest::newRow("tarnwick-flash --list --verbose")
+            << QStringList{TARNWICK_FLASH_EXECUTABLE, "--list", "--verbose"} << true
+            << "jack server is not running or cannot be started\n";
+        QTest::newRow("the window, TARNWICK_VERBOSE=1")
+            << QStringList{TARNWICK_UPDATER_EXECUTABLE, "TARNWICK_VERBOSE=1"} << true
+            << "MIDI API Jack: no ports\n";
+    }
+    void quietStart()
+    {
+        QFETCH(QStringList, argv);
+        QFETCH(bool, verbose);
+        QFETCH(QString, stderrText);
+        if (QFile::exists("/dev/snd/seq"))
+            QSKIP("a sequencer runs here: these rows are for a machine without one");
+        QTemporaryDir dir;
+        const bool window = argv.first() == TARNWICK_UPDATER_EXECUTABLE;
+        const QByteArray server = qgetenv("JACK_DEFAULT_SERVER");
+        qputenv("JACK_DEFAULT_SERVER", "tarnwick-no-such-server");
+        // As a desktop session has it (Qt warns without one).
+        qputenv("XDG_RUNTIME_DIR", dir.path().toLocal8Bit());
+        if (argv.last() == "TARNWICK_VERBOSE=1") {
+            argv.removeLast();
+            qputenv("TARNWICK_VERBOSE", "1");
+        }
+        std::vector<std::string> command = {
+            "sh", "-c", "exec \"$0\" \"$@\" 2>" + dir.filePath("stderr.txt").toStdString()};
+        for (const QString &arg : argv)
+            command.push_back(arg.toStdString());
+        ChildProcess program;
+        const bool started = program.start(command, dir.filePath("stdout.txt").toStdString());
+        qputenv("JACK_DEFAULT_SERVER", server);
+        qunsetenv("TARNWICK_VERBOSE");
+        QVERIFY(started);
+        // The window runs until it is closed: its start (the MIDI APIs tried,
+        // the window shown) is over well within 3 s.
+        if (window)
+            QTest::qWait(3000);
+        QVERIFY(window ? program.stop(SIGTERM, 5000) != -1 : program.waitForExit(10000));
+        QFile printed(dir.filePath("stderr.txt"));
+        QVERIFY(printed.open(QIODevice::ReadOnly));
+        const QString text = QString::fromLocal8Bit(printed.readAll());
+        if (verbose)
+            QVERIFY2(text.contains(stderrText), qPrintable(text));
+        else
+            QCOMPARE(text, stderrText);
+    }
+
     void initTestCase()
     {
         system_ = MidiSystem::create();
