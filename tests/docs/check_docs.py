@@ -36,6 +36,8 @@ PRODUCT = ["app", "flash", "midi", "protocol"]
 # more around it). The opener ends where the arguments begin.
 CHANNELS = [
     ("window box", ["app"], r"\bshowErrorBox\s*\(", 0, "", False),
+    ("window box", ["app"], r"\bQMessageBox::(?:critical|warning|information|question)\s*\(", 2,
+     "", False),
     ("window log", ["app"], r"\bappendLog\s*\(", 0, "", False),
     ("upload log", ["app", "flash"], r"(?:\.|->)log\s*\(", 0, "", False),
     # Every translatable text is one the user reads, whole (a box's) or with
