@@ -73,6 +73,8 @@ RELAYS = [
     (r"openReplyInput\(.*\)|openStreamOutput\(.*\)", "tr() in app/session.cpp"),
     (r"ports\.problem|problem", "the problem = channel in flash/"),
     (r"parser\.errorText\(\)", "Qt's option parser: FILLED_IN"),
+    (r"QString::fromStdString\(line\)",
+     "--verbose: what the MIDI libraries said, kept by midi/library_messages.cpp"),
 ]
 
 # Messages of the table whose words all come from elsewhere, and from where.
