@@ -27,21 +27,22 @@ QString WineGuest::start(const QString &folder)
     if (!QFile::exists("/dev/snd/seq"))
         return "no ALSA sequencer here: this runs through scripts/guest-run";
     const QString tar = qEnvironmentVariable("TARNWICK_WINE_PREFIX");
-    const QString exe = qEnvironmentVariable("TARNWICK_WINE_DRIVER");
-    if (!QFile::exists(tar) || !QFile::exists(exe))
-        return "TARNWICK_WINE_PREFIX and TARNWICK_WINE_DRIVER must name the built prefix and "
-               "driver";
+    if (!QFile::exists(tar))
+        return "TARNWICK_WINE_PREFIX must name the built prefix";
+    folder_ = folder;
     // Wine faults when it starts a program from the guest's 9p root: both
-    // the prefix and the program run from the guest's /tmp.
+    // the prefix and the programs run from the guest's /tmp.
     const QString prefix = folder + "/prefix";
     if (!QDir().mkpath(prefix) || QProcess::execute("tar", {"-C", prefix, "-xf", tar}) != 0)
         return "could not unpack " + tar;
     const QString registry = prefix + "/system.reg";
     const QDateTime unpacked = QFileInfo(registry).lastModified();
-    const QString driver = folder + "/winmm_stream_driver.exe";
-    if (!QFile::copy(exe, driver))
-        return "could not copy " + exe;
-    driver_ = driver.toStdString();
+    const QString exe = qEnvironmentVariable("TARNWICK_WINE_DRIVER");
+    if (!exe.isEmpty()) {
+        driver_ = copyIn(exe);
+        if (driver_.isEmpty())
+            return "could not copy " + exe;
+    }
     qputenv("WINEPREFIX", prefix.toLocal8Bit());
     qputenv("WINEDEBUG", "-all");
     qputenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d");
@@ -63,24 +64,49 @@ QString WineGuest::start(const QString &folder)
     serverStarted_ = true;
     // The first program in a prefix starts Wine's services, which keep the
     // guest's one CPU busy for a while: that happens before the first run.
+    // With the driver, its first run also loads winmm and the sequencer driver.
     ChildProcess first;
-    if (!first.start({"wine", driver_, "no such device"}, (folder + "/first.log").toStdString()) ||
+    const QStringList firstProgram = driver_.isEmpty() ? QStringList{"cmd", "/c", "exit"}
+                                                       : QStringList{driver_, "no such device"};
+    if (!run(first, firstProgram, folder + "/first.log", false) ||
         !first.waitForExit(kFirstProgramLimitMs))
         return "Wine's first program did not finish";
     // Those services change the registry, which the server writes out every
     // 30 s from its start while changed, stopping everything else for about
-    // 150 ms: that write, too, happens before the first run. The driver
-    // changes nothing, so no further write comes.
+    // 150 ms: that write, too, happens before the first run. The programs
+    // change nothing, so no further write comes.
     while (QFileInfo(registry).lastModified() == unpacked && server.elapsed() < kFirstSaveMs)
         QThread::msleep(100);
     return {};
 }
 
+QString WineGuest::copyIn(const QString &path) const
+{
+    const QFileInfo source(path);
+    const QString copy = folder_ + "/" + source.fileName();
+    if (source.isDir()) {
+        if (QProcess::execute("cp", {"-r", source.absoluteFilePath(), copy}) != 0)
+            return {};
+    } else if (!QFile::copy(path, copy)) {
+        return {};
+    }
+    return copy;
+}
+
+bool WineGuest::run(ChildProcess &program, const QStringList &argv, const QString &logPath,
+                    bool realtime) const
+{
+    std::vector<std::string> command;
+    if (realtime)
+        command = {"chrt", "-f", "10"};
+    command.push_back("wine");
+    for (const QString &arg : argv)
+        command.push_back(arg.toStdString());
+    return program.start(command, logPath.toStdString());
+}
+
 bool WineGuest::runDriver(ChildProcess &driver, const QString &device, const QStringList &steps,
                           const QString &logPath) const
 {
-    std::vector<std::string> argv{"chrt", "-f", "10", "wine", driver_, device.toStdString()};
-    for (const QString &step : steps)
-        argv.push_back(step.toStdString());
-    return driver.start(argv, logPath.toStdString());
+    return run(driver, QStringList{driver_, device} + steps, logPath);
 }
