@@ -1,0 +1,225 @@
+// The Windows programs as users get them: cross-built by scripts/build-windows
+// and run under Wine inside the sequencer guest (scripts/guest-run), where
+// Wine's winmm lists the kernel sequencer's ports as MIDI devices, against
+// the simulated instrument on the sequencer (tarnwick-sim --alsa). It proves
+// that tarnwick-flash.exe finds the instrument by the name Windows gives it,
+// reads its version and uploads an image that arrives byte-exact and paced;
+// that the window's own code (the headless walk-through, linked from the same
+// sources as tarnwick-updater.exe) does the same through its buttons; and that
+// the installer installs, runs and uninstalls silently.
+//
+// Wine's own ways, which the checks allow for and nothing more: it hands each
+// piece to the sequencer as a SysEx message of its own (the instrument runs
+// with --wine-framing, which undoes that), and a winmm program may crash on
+// its way out in the guest, so where Wine's exit status says nothing a row is
+// judged by what the program printed and what the instrument holds.
+#include "midi_system.h"
+#include "wine_guest.h"
+
+#include <QtTest>
+
+namespace {
+
+constexpr int kProgramLimitMs = 90000;
+// Wine's player paces to the millisecond, within about 2 ms.
+constexpr int kMinSpacingMicros = 8000;
+constexpr int kMaxSpacingMicros = 12000;
+constexpr int kNoStatus = -1; // Wine's exit status is not judged
+
+struct WindowsRow
+{
+    const char *name;
+    int instruments; // 0, 1, or 2 (the second a Solune)
+    QStringList simOptions;
+    const char *program; // "flash" or "walkthrough"
+    QStringList args;    // "FILE" stands for the image
+    int blocks;          // of the image, the last one 100 bytes short
+    int exitStatus;      // kNoStatus where Wine's says nothing
+    QStringList lines;   // everything the program printed but progress lines
+    int blocksHeld;
+};
+
+const QStringList kOpened = {"Opened input port Varnox", "Opened output port Varnox",
+                             "Firmware version 2.1.7"};
+
+// clang-format off
+const WindowsRow kRows[] = {
+    {"list", 1, {}, "flash", {"--list"}, 1, 0,
+     {"MIDI API: Windows MultiMedia", "Varnox 1 MIDI 1: model Varnox, device id 0x03",
+      "  input:  Varnox 1 MIDI 1", "  output: Varnox 1 MIDI 1"}, 0},
+    {"version only", 1, {}, "flash", {"--version-only"}, 1, 0, kOpened, 0},
+    {"upload", 1, {}, "flash", {"FILE"}, 24, 0,
+     kOpened + QStringList{"Prepare for update", "Updating", "Update finished"}, 24},
+    {"no acknowledgement", 1, {"--no-ack"}, "flash", {"FILE"}, 4, 1,
+     kOpened + QStringList{"Prepare for update", "Update failed"}, 0},
+    {"no instrument", 0, {}, "flash", {"FILE"}, 1, 3, {"tarnwick-flash: no instrument found"}, 0},
+    {"two instruments", 2, {}, "flash", {"FILE"}, 1, 2,
+     {"tarnwick-flash: 2 instruments found; name the ports with --input and --output",
+      "Solune 2 MIDI 1: model Solune, device id 0x02", "  input:  Solune 2 MIDI 1",
+      "  output: Solune 2 MIDI 1", "Varnox 1 MIDI 1: model Varnox, device id 0x03",
+      "  input:  Varnox 1 MIDI 1", "  output: Varnox 1 MIDI 1"}, 0},
+    {"the window's buttons", 1, {}, "walkthrough", {"FILE"}, 24, 0,
+     QStringList{"log: Opened input port Varnox", "log: Opened output port Varnox",
+                 "log: Firmware version 2.1.7", "log: Prepare for update", "log: Updating",
+                 "log: Update finished"}, 24},
+};
+// clang-format on
+
+QString folderOf(const char *variable)
+{
+    return qEnvironmentVariable(variable);
+}
+
+} // namespace
+
+Q_DECLARE_METATYPE(const WindowsRow *)
+
+class TestWindows : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void programs_data();
+    void programs();
+    void installer();
+
+private:
+    QTemporaryDir dir_;
+    WineGuest wine_;
+    std::unique_ptr<MidiSystem> system_;
+    QString flash_, walkthrough_;
+};
+
+void TestWindows::initTestCase()
+{
+    QVERIFY(dir_.isValid());
+    const QString problem = wine_.start(dir_.path());
+    QVERIFY2(problem.isEmpty(), qPrintable(problem));
+    const QString build = folderOf("TARNWICK_WINDOWS_BUILD");
+    flash_ = wine_.copyIn(build + "/flash");
+    walkthrough_ = wine_.copyIn(build + "/tools/walkthrough");
+    QVERIFY2(!flash_.isEmpty() && !walkthrough_.isEmpty(),
+             qPrintable("no Windows programs in " + build + ": run scripts/build-windows"));
+    system_ = MidiSystem::create();
+    QVERIFY(system_->startServer());
+}
+
+void TestWindows::programs_data()
+{
+    QTest::addColumn<const WindowsRow *>("row");
+    for (const WindowsRow &row : kRows)
+        QTest::newRow(row.name) << &row;
+}
+
+void TestWindows::programs()
+{
+    QFETCH(const WindowsRow *, row);
+    Simulator second;
+    if (row->instruments >= 1)
+        QVERIFY2(system_->startInstrument(row->simOptions + QStringList{"--wine-framing"}),
+                 qPrintable(system_->instrument().log()));
+    if (row->instruments == 2)
+        QVERIFY(second.start({"--alsa", "--wine-framing", "--model", "Solune", "--number", "2"}));
+    QByteArray image;
+    for (int i = 0; i < row->blocks * 256 - 100; ++i)
+        image.append(char((i * 97 + i / 256 * 31 + 5) & 0xFF));
+    QFile file(dir_.filePath("firmware.bin"));
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+            file.write(image) == image.size());
+    file.close();
+
+    const bool flash = QLatin1String(row->program) == "flash";
+    // Wine hands a variable to a program under its WINE-less name when both
+    // are set: the window's platform without a display.
+    qputenv("WINEQT_QPA_PLATFORM", "offscreen");
+    QStringList argv{flash ? flash_ + "/tarnwick-flash.exe"
+                           : walkthrough_ + "/tarnwick-walkthrough.exe"};
+    for (const QString &arg : row->args)
+        argv << (arg == "FILE" ? file.fileName() : arg);
+    const QString outputPath = dir_.filePath("output.txt");
+    ChildProcess program;
+    QVERIFY(wine_.run(program, argv, outputPath));
+    QVERIFY2(program.waitForExit(kProgramLimitMs), "the program did not finish: it hangs");
+
+    QFile output(outputPath);
+    QVERIFY(output.open(QIODevice::ReadOnly));
+    // Windows' C runtime ends lines with CR LF. Progress lines and what Wine
+    // itself prints (its lines start with a thread id or "wine:") are left out.
+    QStringList lines;
+    for (const QString &line : QString::fromLocal8Bit(output.readAll()).remove('\r').split('\n')) {
+        if (line.isEmpty() || QRegularExpression("^\\d+% ").match(line).hasMatch() ||
+            QRegularExpression("^([0-9a-f]{4}:|wine:|box: )").match(line).hasMatch())
+            continue;
+        lines << line;
+    }
+    qInfo("%s", qPrintable(lines.join(" / ")));
+    QCOMPARE(lines, row->lines);
+    if (row->exitStatus != kNoStatus && qEnvironmentVariableIsSet("TARNWICK_WINE_EXIT_STATUS")) {
+        QVERIFY(WIFEXITED(program.exitStatus()));
+        QCOMPARE(WEXITSTATUS(program.exitStatus()), row->exitStatus);
+    }
+    if (row->instruments == 0)
+        return;
+
+    Simulator &sim = system_->instrument();
+    QCOMPARE(sim.stop(), 0);
+    const QJsonObject s = sim.summary();
+    QCOMPARE(s["framing_errors"].toInt(), 0);
+    QCOMPARE(s["blocks_received"].toInt(), row->blocksHeld);
+    if (row->blocksHeld == 0)
+        return;
+    QFile received(sim.imagePath());
+    QVERIFY(received.open(QIODevice::ReadOnly));
+    QVERIFY2(received.readAll().left(image.size()) == image, "the image did not arrive as sent");
+    // Pieces inside a block 10 ms apart; the pauses between blocks at least
+    // the protocol's (250 ms after the acknowledgement, 30 ms after a block).
+    const QJsonObject inMessage = s["in_message_spacing_frames"].toObject();
+    qInfo("pieces inside a block %d to %d us apart; first to last piece %.0f ms",
+          inMessage["min"].toInt(), inMessage["max"].toInt(),
+          s["first_to_last_piece_ms"].toDouble());
+    QVERIFY(inMessage["min"].toInt() >= kMinSpacingMicros);
+    QVERIFY(inMessage["max"].toInt() <= kMaxSpacingMicros);
+    const QJsonObject gaps = s["between_message_gaps_frames"].toObject();
+    for (auto gap = gaps.begin(); gap != gaps.end(); ++gap)
+        QVERIFY2(gap.key().toInt() >= 30000, qPrintable("a pause of " + gap.key() + " us"));
+}
+
+void TestWindows::installer()
+{
+    const QString build = folderOf("TARNWICK_WINDOWS_BUILD");
+    const QStringList packages =
+        QDir(build).entryList({"tarnwick-updater-*-win64.exe"}, QDir::Files);
+    QCOMPARE(packages.size(), 1);
+    const QString setup = wine_.copyIn(build + "/" + packages.first());
+    QVERIFY(!setup.isEmpty());
+    const QString installed = wine_.driveC() + "/Tarnwick";
+    ChildProcess install;
+    QVERIFY(
+        wine_.run(install, {setup, "/S", "/D=C:\\Tarnwick"}, dir_.filePath("install.txt"), false));
+    QVERIFY(install.waitForExit(kProgramLimitMs));
+    for (const char *file : {"tarnwick-updater.exe", "tarnwick-flash.exe", "Qt5Widgets.dll",
+                             "platforms/qwindows.dll", "Uninstall.exe"})
+        QVERIFY2(QFile::exists(installed + "/" + file), file);
+
+    ChildProcess help;
+    QVERIFY(wine_.run(help, {"C:\\Tarnwick\\tarnwick-flash.exe", "--help"},
+                      dir_.filePath("help.txt"), false));
+    QVERIFY(help.waitForExit(kProgramLimitMs));
+    QFile helpText(dir_.filePath("help.txt"));
+    QVERIFY(helpText.open(QIODevice::ReadOnly));
+    const QString printed = QString::fromLocal8Bit(helpText.readAll());
+    QVERIFY2(printed.contains("Uploads a firmware image to a Tarnwick Varnox or Solune") &&
+                 printed.contains("--version-only"),
+             qPrintable(printed));
+
+    ChildProcess uninstall;
+    QVERIFY(wine_.run(uninstall, {"C:\\Tarnwick\\Uninstall.exe", "/S"},
+                      dir_.filePath("uninstall.txt"), false));
+    QVERIFY(uninstall.waitForExit(kProgramLimitMs));
+    // The uninstaller copies itself away and goes on from there.
+    QTRY_VERIFY_WITH_TIMEOUT(!QFile::exists(installed + "/tarnwick-flash.exe"), 20000);
+}
+
+QTEST_GUILESS_MAIN(TestWindows)
+#include "tst_windows.moc"
