@@ -81,48 +81,40 @@ bool FirmwareTransfer::run()
 
 bool FirmwareTransfer::sendBlocks()
 {
-    const qint64 remainder = imageSize_ % static_cast<qint64>(kBlockDataSize);
     unsigned int blockNumber = 1;
     // Driven by the bytes left in the file; the count decides the length of
-    // the last block and that no pause follows it.
-    while (firmwareFile.bytesAvailable() > 0) {
+    // the last block and that no pause follows it. Each block is read and its
+    // value shown on the bar before it is sent; from block 2 on, that happens
+    // inside the pause before the block, whose end is fixed first: painting
+    // the bar or the log takes milliseconds on a real display, and a pause
+    // that grew by them would send the next block a MIDI cycle late.
+    NextBlock next = readBlock(blockNumber);
+    while (next == NextBlock::Ready) {
         if (cancelRequested_) {
             observer_.log(tr("The update was interrupted."));
             return false;
         }
-        if (blockNumber > blockCount_)
-            return reportFileChanged();
-        const qint64 wanted = (blockNumber == blockCount_ && remainder != 0)
-                                  ? remainder
-                                  : static_cast<qint64>(kBlockDataSize);
-        unsigned char data[kBlockDataSize];
-        const qint64 got = firmwareFile.read(reinterpret_cast<char *>(data), wanted);
-        if (got < 0) {
-            observer_.log(tr("Could not read the firmware file: ") + firmwareFile.errorString());
-            return false;
-        }
-        // Fewer bytes than measured at the start: the file was cut short.
-        if (got != wanted)
-            return reportFileChanged();
-        sent_.addData(reinterpret_cast<const char *>(data), static_cast<int>(got));
-        buildDataBlockMessage(message_, deviceId(), blockNumber, blockCount_, data,
-                              static_cast<std::size_t>(got));
-        observer_.progress(progressPercent(blockNumber, blockCount_));
-
+        StepClock::time_point pauseEnds;
         if (blockNumber == 1) {
             if (!sendFirstBlockAndAwaitAcknowledgement())
                 return false;
-            waitStep(kAfterAckMs);
+            pauseEnds = StepClock::now() + std::chrono::milliseconds(kAfterAckMs);
             observer_.log(tr("Updating"));
-        } else if (blockNumber == blockCount_) {
-            send();
         } else {
             send();
-            waitStep(kBetweenBlocksMs);
+            pauseEnds = StepClock::now() + std::chrono::milliseconds(kBetweenBlocksMs);
         }
         observer_.blockDone(blockNumber, blockCount_);
+        // The pause after the acknowledgement comes even after a single
+        // block; none follows the last block.
+        const bool pauses = blockNumber == 1 || blockNumber != blockCount_;
         ++blockNumber;
+        next = readBlock(blockNumber);
+        if (pauses)
+            waitStepUntil(pauseEnds);
     }
+    if (next == NextBlock::Failed)
+        return false;
     // A file cut short ends the loop early; one rewritten in place keeps its
     // size and reads without error, yet the instrument got blocks of two
     // images. Only a file that still holds exactly what was sent makes a
@@ -130,6 +122,36 @@ bool FirmwareTransfer::sendBlocks()
     if (blockNumber - 1 != blockCount_ || !fileStillHoldsWhatWasSent())
         return reportFileChanged();
     return true;
+}
+
+FirmwareTransfer::NextBlock FirmwareTransfer::readBlock(unsigned int blockNumber)
+{
+    if (firmwareFile.bytesAvailable() <= 0)
+        return NextBlock::End;
+    if (blockNumber > blockCount_) {
+        reportFileChanged();
+        return NextBlock::Failed;
+    }
+    const qint64 remainder = imageSize_ % static_cast<qint64>(kBlockDataSize);
+    const qint64 wanted = (blockNumber == blockCount_ && remainder != 0)
+                              ? remainder
+                              : static_cast<qint64>(kBlockDataSize);
+    unsigned char data[kBlockDataSize];
+    const qint64 got = firmwareFile.read(reinterpret_cast<char *>(data), wanted);
+    if (got < 0) {
+        observer_.log(tr("Could not read the firmware file: ") + firmwareFile.errorString());
+        return NextBlock::Failed;
+    }
+    // Fewer bytes than measured at the start: the file was cut short.
+    if (got != wanted) {
+        reportFileChanged();
+        return NextBlock::Failed;
+    }
+    sent_.addData(reinterpret_cast<const char *>(data), static_cast<int>(got));
+    buildDataBlockMessage(message_, deviceId(), blockNumber, blockCount_, data,
+                          static_cast<std::size_t>(got));
+    observer_.progress(progressPercent(blockNumber, blockCount_));
+    return NextBlock::Ready;
 }
 
 bool FirmwareTransfer::reportFileChanged()

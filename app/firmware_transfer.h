@@ -75,6 +75,14 @@ public:
 
 private:
     bool sendBlocks();
+    enum class NextBlock
+    {
+        Ready, // in the message buffer, its value on the bar
+        End,   // the file has no more bytes
+        Failed // logged why
+    };
+    // Reads block `blockNumber` of the file into the message buffer.
+    NextBlock readBlock(unsigned int blockNumber);
     bool sendFirstBlockAndAwaitAcknowledgement();
     bool fileStillHoldsWhatWasSent();
     // Logs that the file changed under the transfer; returns false (failed).

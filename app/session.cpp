@@ -30,16 +30,20 @@ static QEventLoop &sharedEventLoop()
 
 void waitStep(int milliseconds)
 {
+    waitStepUntil(StepClock::now() + std::chrono::milliseconds(milliseconds));
+}
+
+void waitStepUntil(StepClock::time_point end)
+{
     // Qt's timers wake on whole milliseconds, up to one late, and a unit sent
     // half a millisecond late misses the MIDI cycle it could start in. So the
     // event loop runs until the last millisecond and a sleep ends the step on
     // time (not when another step's timer ended the loop early).
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point end = Clock::now() + std::chrono::milliseconds(milliseconds);
-    QTimer::singleShot(std::max(0, milliseconds - 1), Qt::PreciseTimer, &sharedEventLoop(),
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - StepClock::now()).count();
+    QTimer::singleShot(std::max(0, int(left) - 1), Qt::PreciseTimer, &sharedEventLoop(),
                        SLOT(quit()));
     if (sharedEventLoop().exec(QEventLoop::AllEvents) == 0 &&
-        end - Clock::now() <= std::chrono::milliseconds(1))
+        end - StepClock::now() <= std::chrono::milliseconds(1))
         std::this_thread::sleep_until(end);
 }
 

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QString>
 #include <QVector>
+#include <chrono>
 
 // A session with the instrument: the state that the actions share, how they
 // wait for it and how the session ends. Nothing here touches a widget, so the
@@ -22,6 +23,10 @@ extern QFile firmwareFile; // the chosen image, opened read-only
 // returns at once: the shared loop cannot run twice, and its timer later ends
 // the outer step early.
 void waitStep(int milliseconds);
+// The same, to a moment fixed before: a pause that must not grow by what is
+// done between fixing its end and waiting (a repaint, a log line).
+using StepClock = std::chrono::steady_clock;
+void waitStepUntil(StepClock::time_point end);
 
 // A port of a supported instrument, as the MIDI layer lists it.
 struct InstrumentPort
