@@ -71,6 +71,13 @@ QByteArray heldImage(const QByteArray &image)
     return held;
 }
 
+// The model word of an instrument started with these tarnwick-sim options.
+QString modelOf(const QStringList &simOptions)
+{
+    const int at = simOptions.indexOf("--model");
+    return at >= 0 ? simOptions.value(at + 1) : QString("Varnox");
+}
+
 } // namespace
 
 void runScenario(const Scenario &row, MidiSystem &system)
@@ -104,7 +111,22 @@ void runScenario(const Scenario &row, MidiSystem &system)
             file.write(QByteArray(256, '\x22'));
     };
 
+    Simulator second;
+    if (!row.alsoAttached.isEmpty())
+        QVERIFY2(second.start(row.alsoAttached), qPrintable(second.log()));
+
     WindowDriver driver;
+    if (!row.alsoAttached.isEmpty()) {
+        // The other instrument is listed last: an id taken from the last
+        // entry rather than the opened one would address it.
+        for (const char *list : {"cBInput", "cBOutput"}) {
+            QComboBox *const box = driver.widget<QComboBox>(list);
+            QCOMPARE(box->count(), 2);
+            QCOMPARE(box->itemText(1), modelOf(row.alsoAttached));
+            box->setCurrentIndex(box->findText(modelOf(row.simOptions)));
+            QCOMPARE(box->currentIndex(), 0);
+        }
+    }
     if (row.fault != Fault::None && row.when == When::BeforeOpen) {
         strike();
         QTest::qWait(200);
@@ -201,6 +223,10 @@ void runScenario(const Scenario &row, MidiSystem &system)
         QCOMPARE(bar->value(), 0);
     }
 
+    if (!row.alsoAttached.isEmpty()) { // not even the version request
+        QCOMPARE(second.stop(), 0);
+        QCOMPARE(second.summary()["messages"].toInt(), 0);
+    }
     // What the instrument holds.
     if (row.blocksHeld == kNoSummary)
         return;

@@ -75,6 +75,10 @@ struct Scenario
     int blocksHeld;
     // From the fault (or the press of Upload FW) to the end of the upload.
     int minMs, maxMs;
+    // A second instrument (tarnwick-sim options on a server's system), attached
+    // after the row's own, so that it is listed last. The user chooses the
+    // row's instrument in both lists; the second must receive nothing.
+    QStringList alsoAttached = {};
 };
 
 // Runs one row on a system whose server runs (the window's MIDI clients live

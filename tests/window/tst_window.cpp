@@ -65,6 +65,13 @@ const Scenario kRows[] = {
      {}, {100, 0}, kWholeImage, 250, 5000},
     {"Solune", kAllSystems, false, {"--model", "Solune", "--number", "2"}, FileKind::Image, 768,
      Fault::None, When::Idle, 0, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
+    // A Varnox attached beside it and listed last: the Solune the user opens
+    // still gets its own id in the request and every block.
+    {"Solune opened, a Varnox listed after it", kServerSystems, false,
+     {"--model", "Solune", "--number", "2"}, FileKind::Image, 768, Fault::None, When::Idle, 0,
+     {"Opened input port Solune", "Opened output port Solune", "Firmware version 2.1.7",
+      "Prepare for update", "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage,
+     400, 5000, {"--model", "Varnox", "--number", "1"}},
     {"unicode path", kAllSystems, false, {}, FileKind::UnicodePath, 300, Fault::None, When::Idle, 0,
      kFinished, {}, {50, 100, 0}, kWholeImage, 350, 5000},
     {"directory", kAllSystems, false, {}, FileKind::Directory, 0, Fault::None, When::Idle, 0,
