@@ -36,7 +36,7 @@ struct FlashRow
     int instruments; // 0, 1, or 2 (the second one Solune 2)
     QStringList simOptions;
     QStringList args; // "FILE" stands for the image
-    int blocks;       // of the image, the last one 100 bytes short
+    int blocks;       // of the image, the last one 100 bytes short (0: an empty file)
     QList<Signal> signalsSent;
     int exitStatus;
     QStringList lines;    // everything but the progress lines
@@ -53,6 +53,9 @@ const FlashRow kRows[] = {
       "50% 6/12 blocks, 1536/2972 bytes", "60% 8/12 blocks, 2048/2972 bytes",
       "70% 9/12 blocks, 2304/2972 bytes", "80% 10/12 blocks, 2560/2972 bytes",
       "90% 11/12 blocks, 2816/2972 bytes", "100% 12/12 blocks, 2972/2972 bytes"}, kWholeImage},
+    // 0 blocks: an empty file, refused after the version as a file too large is.
+    {"empty image", kJack, 1, {}, {"FILE"}, 0, {}, 2,
+     kOpened + QStringList{"tarnwick-flash: Firmware file is empty!"}, {}, 0},
     {"list", kJack, 2, {}, {"--list"}, 1, {}, 0, QStringList{"MIDI API: Jack"} + kListed +
      kSecondListed, {}, 0},
     {"two instruments, none named", kJack, 2, {}, {"FILE"}, 1, {}, 2,

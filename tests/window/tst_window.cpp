@@ -49,8 +49,9 @@ const Scenario kRows[] = {
     // maxima of rows without a fault catch hangs, not slowness: on a machine
     // loaded far beyond its cores the synchronous server's cycles come late
     // (spacing in frames stays exact, wall time stretches; 3 blocks took 2 s).
+    // Nothing to send: refused like a file too large, not "Update finished".
     {"empty image", kAllSystems, false, {}, FileKind::Image, 0, Fault::None, When::Idle, 0,
-     {"Prepare for update", "Update finished"}, {}, {}, kWholeImage, 0, 500},
+     kOpened, {"Error: Firmware file is empty!"}, {}, 0, 0, 1000},
     {"one byte", kAllSystems, false, {}, FileKind::Image, 1, Fault::None, When::Idle, 0,
      kFinished, {}, {100, 0}, kWholeImage, 250, 5000},
     {"257 bytes", kAllSystems, false, {}, FileKind::Image, 257, Fault::None, When::Idle, 0,
