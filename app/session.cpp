@@ -90,7 +90,7 @@ QVector<InstrumentPort> instrumentOutputPorts()
 
 bool midiServerStopped()
 {
-    return midi.midiOut.serviceStopped();
+    return midi.serviceStopped();
 }
 
 QString openReplyInput(unsigned int index, const QString &portName)

@@ -59,5 +59,6 @@ void closeFileAndPorts();
 QString midiErrorText(const RtMidiError &error);
 
 // Whether the MIDI server stopped under this process since the ports were
-// last listed: nothing of it works until the next listing joins it afresh.
+// last listed, or the last try to join it afresh failed: nothing of it works
+// until the next listing joins it afresh.
 bool midiServerStopped();

@@ -1,5 +1,7 @@
 #include "midi.h"
 
+#include "detached_midi_api.h"
+
 #include <utility>
 
 Midi::Midi() : Midi(chooseApi()) {}
@@ -21,10 +23,17 @@ void Midi::rejoinService()
     midiOut.join(api, kOutputClientName);
 }
 
+bool Midi::serviceStopped() const
+{
+    return !midiIn.joined() || !midiOut.joined() || midiOut.serviceStopped();
+}
+
 void ServiceMidiIn::leave()
 {
+    // Never without an API object: RtMidi's calls go through it unchecked.
+    MidiApi *const detached = new DetachedMidiInApi(getCurrentApi());
     delete rtapi_; // closes the port and the client
-    rtapi_ = nullptr;
+    rtapi_ = detached;
 }
 
 void ServiceMidiIn::join(RtMidi::Api api, const std::string &clientName,
@@ -32,6 +41,11 @@ void ServiceMidiIn::join(RtMidi::Api api, const std::string &clientName,
 {
     ServiceMidiIn fresh(api, clientName, queueSizeLimit);
     std::swap(rtapi_, fresh.rtapi_);
+}
+
+bool ServiceMidiIn::joined() const
+{
+    return !isDetached(rtapi_);
 }
 
 RtMidi::Api Midi::chooseApi(InstrumentPortTest isInstrumentPort)

@@ -321,6 +321,52 @@ private slots:
         QFETCH(int, chosen);
         QCOMPARE(api, chosen < 0 ? RtMidi::RTMIDI_DUMMY : apis[size_t(chosen)]);
     }
+    // The transport's input and output leave their server and try to join it
+    // again while it refuses (here the ALSA library, given a configuration
+    // without a sequencer, as when the server went away again before the
+    // join). Each stays a usable object that lists nothing, and joins later.
+    void joinRefused()
+    {
+        QTemporaryFile noSequencer;
+        QVERIFY(noSequencer.open());
+        const QByteArray before = qgetenv("ALSA_CONFIG_PATH");
+        qputenv("ALSA_CONFIG_PATH", noSequencer.fileName().toLocal8Bit());
+        // Without a JACK server RtMidi's JACK side only warns.
+        ServiceMidiIn in(RtMidi::UNIX_JACK, "tst_units in", 10);
+        StreamMidiOut out(RtMidi::UNIX_JACK, "tst_units out");
+        in.leave();
+        out.leave();
+        QStringList refusals;
+        try {
+            in.join(RtMidi::LINUX_ALSA, "tst_units in", 10);
+        } catch (const RtMidiError &e) {
+            refusals << QString::fromStdString(e.getMessage());
+        }
+        try {
+            out.join(RtMidi::LINUX_ALSA, "tst_units out");
+        } catch (const RtMidiError &e) {
+            refusals << QString::fromStdString(e.getMessage());
+        }
+        if (before.isNull())
+            qunsetenv("ALSA_CONFIG_PATH");
+        else
+            qputenv("ALSA_CONFIG_PATH", before);
+        QCOMPARE(
+            refusals,
+            QStringList({"MidiInAlsa::initialize: error creating ALSA sequencer client object.",
+                         "MidiOutAlsa::initialize: error creating ALSA sequencer client "
+                         "object."}));
+        QCOMPARE(in.getPortCount() + out.getPortCount(), 0u);
+        QVERIFY(!in.isPortOpen() && !out.isPortOpen());
+        QVERIFY(!in.joined() && !out.joined());
+        QCOMPARE(out.getCurrentApi(), RtMidi::UNIX_JACK);
+        in.closePort();
+        out.closePort();
+        in.join(RtMidi::UNIX_JACK, "tst_units in", 10);
+        out.join(RtMidi::UNIX_JACK, "tst_units out");
+        QVERIFY(in.joined() && out.joined());
+        QCOMPARE(in.getCurrentApi(), RtMidi::UNIX_JACK);
+    }
     void portNames_data()
     {
         QTest::addColumn<QString>("name");
