@@ -125,6 +125,10 @@ QString queryFirmwareVersion()
         }
     }
     const auto version = versionBytes();
+    // The reply's debug line, written here: the callback that took the reply
+    // runs where nothing may allocate or lock.
+    QMessageLogger().debug("%u %u %u", unsigned(version[0]), unsigned(version[1]),
+                           unsigned(version[2]));
     return tr("Firmware version ") + QString::number(version[0]) + QLatin1Char('.') +
            QString::number(version[1]) + QLatin1Char('.') + QString::number(version[2]);
 }

@@ -2,6 +2,7 @@
 // sends, the replies it accepts, how a unit is cut and timed, the Windows
 // event layout, the ALSA helpers, the API and port-name choices, the progress
 // value. Expected values are written out as the instrument or user sees them.
+#include "allocation_counter.h"
 #include "alsa_stream_events.h"
 #include "device_id.h"
 #include "firmware_transfer.h"
@@ -46,6 +47,14 @@ struct OnePort final : StreamPortList
     unsigned count() override { return 1; }
     std::string name(unsigned) override { return "Varnox 1:in"; }
 };
+
+namespace {
+int messagesDuringCallback = 0;
+void countMessage(QtMsgType, const QMessageLogContext &, const QString &)
+{
+    ++messagesDuringCallback;
+}
+} // namespace
 
 class TestUnits : public QObject
 {
@@ -123,7 +132,17 @@ private slots:
         clearVersionReceived();
         setVersionBytes(1, 0, 0);
         std::vector<unsigned char> message(reply.begin(), reply.end());
+        // Under JACK the callback runs in the real-time process thread: it
+        // must neither allocate nor write a message (Qt's logging allocates
+        // and locks; with a handler of its own the formatting still does).
+        messagesDuringCallback = 0;
+        const QtMessageHandler testLog = qInstallMessageHandler(countMessage);
+        startCountingAllocations();
         replyCallback(0.0, &message, nullptr);
+        const long allocations = stopCountingAllocations();
+        qInstallMessageHandler(testLog);
+        QCOMPARE(allocations, 0L);
+        QCOMPARE(messagesDuringCallback, 0);
         QTEST(acknowledgementReceived(), "ack");
         QFETCH(Bytes, version);
         QCOMPARE(versionReceived(), !version.isEmpty());
