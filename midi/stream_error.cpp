@@ -105,9 +105,8 @@ std::string streamProblemMessage(const char *backendClass, StreamProblem problem
 
 void failStreamProblem(const char *backendClass, StreamProblem problem, unsigned long long number)
 {
-    const std::string message = streamProblemMessage(backendClass, problem, number);
-    std::cerr << '\n' << message << "\n\n";
-    throw RtMidiError(message, streamProblemType(problem));
+    throw RtMidiError(streamProblemMessage(backendClass, problem, number),
+                      streamProblemType(problem));
 }
 
 void warnStreamProblem(const char *backendClass, StreamProblem problem)

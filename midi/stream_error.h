@@ -35,10 +35,12 @@ RtMidiError::Type streamProblemType(StreamProblem problem);
 std::string streamProblemMessage(const char *backendClass, StreamProblem problem,
                                  unsigned long long number = 0);
 
-// The two ways the port reports a problem, following RtMidi's own convention:
-// the message goes to standard error, and then a failure is thrown as
-// RtMidiError while a warning returns. Callers that go on after a failure
-// would read or write past a checked bound, so it cannot return.
+// The two ways the port reports a problem. A failure is thrown as RtMidiError
+// and printed nowhere: whoever catches it shows its text (the window's box or
+// log, tarnwick-flash's output), and a copy on standard error printed it twice
+// to a terminal. Callers that go on after a failure would read or write past a
+// checked bound, so it cannot return. A warning, which nobody catches, goes to
+// standard error as RtMidi's own do, and the operation returns.
 [[noreturn]] void failStreamProblem(const char *backendClass, StreamProblem problem,
                                     unsigned long long number = 0);
 // For the problems whose type is WARNING: the operation returns doing nothing.

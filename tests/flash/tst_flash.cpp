@@ -22,6 +22,7 @@ const QStringList kListed = {"Varnox 1: model Varnox, device id 0x03", "  input:
 const QStringList kSecondListed = {"Solune 2: model Solune, device id 0x02",
                                    "  input:  Solune 2:out", "  output: Solune 2:in"};
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
+constexpr MidiSystems kJackAsync = systemBit(MidiSystemKind::JackAsync);
 
 struct Signal
 {
@@ -70,6 +71,11 @@ const FlashRow kRows[] = {
      {{SIGTERM, 0}, {SIGINT, 2500}}, 0, kOpened + QStringList{"Prepare for update", "Updating",
      "Please wait until the update has finished.", "Please wait until the update has finished.",
      "Update finished"}, kAnyProgress, kWholeImage},
+    // On an asynchronous jackd the instrument overruns in the cycle of block
+    // 1's sixth piece: the failure is printed once, as the log line.
+    {"instrument late mid-unit", kJackAsync, 1, {"--late-cycle", "7"}, {"FILE"}, 20, {}, 1,
+     kOpened + QStringList{"Prepare for update", "MidiOutJack::sendStream: a MIDI cycle was "
+     "missed; the unit was not played whole.", "Update failed"}, {}, 0},
     {"Ctrl-C twice within 2 s", kJack, 1, {}, {"FILE"}, 10, {{SIGINT, 0}, {SIGINT, 300}}, 1,
      kOpened + QStringList{"Prepare for update", "Updating",
      "Please wait until the update has finished.", "The update was interrupted.", "Update failed"},
