@@ -109,6 +109,18 @@ void failStreamProblem(const char *backendClass, StreamProblem problem, unsigned
                       streamProblemType(problem));
 }
 
+void failOpenRefused(const char *backendClass, const std::string &callAndResult)
+{
+    throw StreamOpenRefused(streamProblemMessage(backendClass, StreamProblem::OpenRefused),
+                            std::string(backendClass) + "::openStreamPort: " + callAndResult);
+}
+
+std::string openRefusalLogLine(const RtMidiError &error)
+{
+    const auto *refused = dynamic_cast<const StreamOpenRefused *>(&error);
+    return refused ? refused->logLine() : std::string();
+}
+
 void warnStreamProblem(const char *backendClass, StreamProblem problem)
 {
     std::cerr << '\n' << streamProblemMessage(backendClass, problem) << "\n\n";

@@ -3,6 +3,7 @@
 #include <RtMidi.h>
 
 #include <string>
+#include <utility>
 
 // The problems the streaming port reports. Each has a fixed RtMidi error
 // type, operation and text; the backends differ only in the class name that
@@ -29,6 +30,25 @@ enum class StreamProblem
     DestinationLost,
 };
 
+// An open the platform refused (OpenRefused). The user is shown the problem's
+// own text; the log also gets the call that refused and its result, for a
+// bug report: "<backendClass>::openStreamPort: jack_activate returned -1".
+class StreamOpenRefused : public RtMidiError
+{
+public:
+    StreamOpenRefused(const std::string &message, std::string logLine)
+        : RtMidiError(message, RtMidiError::DRIVER_ERROR), logLine_(std::move(logLine))
+    {
+    }
+    const std::string &logLine() const { return logLine_; }
+
+private:
+    std::string logLine_;
+};
+
+// The refusal's log line when `error` is a refused open, otherwise empty.
+std::string openRefusalLogLine(const RtMidiError &error);
+
 RtMidiError::Type streamProblemType(StreamProblem problem);
 
 // "<backendClass>::<operation>: <text>", with `number` where the text has one.
@@ -45,3 +65,6 @@ std::string streamProblemMessage(const char *backendClass, StreamProblem problem
                                     unsigned long long number = 0);
 // For the problems whose type is WARNING: the operation returns doing nothing.
 void warnStreamProblem(const char *backendClass, StreamProblem problem);
+// OpenRefused, naming the platform call that refused and what it returned
+// ("jack_port_register returned NULL").
+[[noreturn]] void failOpenRefused(const char *backendClass, const std::string &callAndResult);
