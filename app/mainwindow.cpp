@@ -147,7 +147,19 @@ void MainWindow::on_pushButton_2_clicked()
         ui->cBInput->clear();
         ui->cBOutput->clear();
     };
-    if (!runReportingMidiErrors(action, closeWhatWasOpened))
+    // A refused open: the box keeps the error's text, the log also names the
+    // platform's call and its result, for a report.
+    const auto logRefusal = [&] {
+        try {
+            action();
+        } catch (const RtMidiError &error) {
+            const QString detail = openRefusalLogText(error);
+            if (!detail.isEmpty())
+                appendLog(detail);
+            throw;
+        }
+    };
+    if (!runReportingMidiErrors(logRefusal, closeWhatWasOpened))
         adviseOnStoppedServer();
 }
 

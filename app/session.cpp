@@ -5,6 +5,7 @@
 #include "port_names.h"
 #include "reply_callback.h"
 #include "reply_flags.h"
+#include "stream_error.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -145,4 +146,9 @@ void closeFileAndPorts()
 QString midiErrorText(const RtMidiError &error)
 {
     return QString::fromStdString(error.getMessage()).trimmed();
+}
+
+QString openRefusalLogText(const RtMidiError &error)
+{
+    return QString::fromStdString(openRefusalLogLine(error));
 }

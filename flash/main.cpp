@@ -128,6 +128,9 @@ int flash(const PortChoice &ports, const QString &path)
         observer.log(openStreamOutput(ports.output.index, ports.output.name));
         observer.log(queryFirmwareVersion());
     } catch (const RtMidiError &error) {
+        const QString refusal = openRefusalLogText(error);
+        if (!refusal.isEmpty())
+            observer.log(refusal);
         closeSession();
         return fail(kNoInstrument, midiErrorText(error));
     }

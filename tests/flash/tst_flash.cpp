@@ -43,6 +43,9 @@ struct FlashRow
     QStringList lines;    // everything but the progress lines
     QStringList progress; // each without its time left
     int blocksHeld;
+    // The server's port table full but for one port (the reply input's), so
+    // that the stream port is refused.
+    bool portTableFull = false;
 };
 
 // clang-format off
@@ -76,6 +79,10 @@ const FlashRow kRows[] = {
     {"instrument late mid-unit", kJackAsync, 1, {"--late-cycle", "7"}, {"FILE"}, 20, {}, 1,
      kOpened + QStringList{"Prepare for update", "MidiOutJack::sendStream: a MIDI cycle was "
      "missed; the unit was not played whole.", "Update failed"}, {}, 0},
+    {"stream port refused", kJack, 1, {}, {"FILE"}, 1, {}, 3, {"Opened input port Varnox",
+     "MidiOutJack::openStreamPort: jack_port_register returned NULL", "tarnwick-flash: "
+     "MidiOutJack::openStreamPort: error creating JACK MIDI streaming output port."}, {}, 0,
+     true},
     {"Ctrl-C twice within 2 s", kJack, 1, {}, {"FILE"}, 10, {{SIGINT, 0}, {SIGINT, 300}}, 1,
      kOpened + QStringList{"Prepare for update", "Updating",
      "Please wait until the update has finished.", "The update was interrupted.", "Update failed"},
@@ -97,6 +104,10 @@ void runRow(const FlashRow &row, MidiSystem &system)
     QFile file(dir.filePath("firmware.bin"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
     file.close();
+
+    const auto freePorts = qScopeGuard([&] { system.releasePorts(); });
+    if (row.portTableFull)
+        QVERIFY(system.occupyPorts(1));
 
     std::vector<std::string> argv{TARNWICK_FLASH_EXECUTABLE};
     for (const QString &arg : row.args)

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QtTest>
 #include <csignal>
@@ -90,6 +91,8 @@ void runScenario(const Scenario &row, MidiSystem &system)
 
     Clock::time_point struck{};
     bool cut = true; // a thread of ours may strike: checked afterwards
+    bool occupied = true;
+    const auto freePorts = qScopeGuard([&] { system.releasePorts(); });
     const auto strike = [&] {
         if (struck != Clock::time_point{})
             return;
@@ -102,6 +105,8 @@ void runScenario(const Scenario &row, MidiSystem &system)
             system.stopServer(SIGKILL);
         else if (row.fault == Fault::CutConnection)
             cut = system.cutConnection();
+        else if (row.fault == Fault::PortTableFull)
+            occupied = system.occupyPorts(1);
         else if (row.fault == Fault::ShrinkFile)
             QFile::resize(path, 562);
         QFile file(path);
@@ -197,6 +202,7 @@ void runScenario(const Scenario &row, MidiSystem &system)
         std::chrono::duration_cast<std::chrono::milliseconds>(ended - from).count();
 
     QVERIFY(cut);
+    QVERIFY(occupied);
     // What the user sees.
     const QStringList log = driver.logLines();
     qInfo("log: %s | boxes: %s | stall %lld ms", qPrintable(log.join(" / ")),

@@ -126,6 +126,12 @@ const Scenario kRows[] = {
     {"connection cut mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
      Fault::CutConnection, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
      0, 1000},
+    // A refused open: the box keeps its text, the log names the call.
+    {"stream port refused", kJack, false, {}, FileKind::Image, 300, Fault::PortTableFull,
+     When::BeforeOpen, 0, {"Opened input port Varnox",
+     "MidiOutJack::openStreamPort: jack_port_register returned NULL"},
+     {"Error: MidiOutJack::openStreamPort: error creating JACK MIDI streaming output port.",
+      "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
     {"server killed before Open", kServerSystems, true, {}, FileKind::Image, 300,
      Fault::KillServer, When::BeforeOpen, 0, {kRestartAdvice}, {"Error: MidiInJack::openPort: JACK error creating port", "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
     {"server killed idle", kServerSystems, true, {}, FileKind::Image, k20Blocks, Fault::KillServer,
