@@ -29,6 +29,8 @@ QString refusalText(TransferRefusal refusal)
         return FirmwareTransfer::tr("Open devices!");
     case TransferRefusal::FileNotOpen:
         return FirmwareTransfer::tr("Open file!");
+    case TransferRefusal::FileEmpty:
+        return FirmwareTransfer::tr("Firmware file is empty!");
     case TransferRefusal::FileTooLarge:
         return FirmwareTransfer::tr("Firmware file too large!");
     }
@@ -52,6 +54,10 @@ TransferRefusal FirmwareTransfer::check()
     // Block numbers travel as 14-bit fields: a larger image would be numbered
     // wrongly, so it is refused before anything is sent.
     imageSize_ = firmwareFile.size();
+    // An empty image has no block to send: the upload would end "finished"
+    // with nothing sent, and the user would take the instrument as updated.
+    if (imageSize_ == 0)
+        return TransferRefusal::FileEmpty;
     if (imageSize_ > kMaxImageSize)
         return TransferRefusal::FileTooLarge;
     blockCount_ = blockCountForSize(imageSize_);

@@ -38,6 +38,7 @@ enum class TransferRefusal
     None,
     PortsNotOpen, // "Open devices!"
     FileNotOpen,  // "Open file!"
+    FileEmpty,    // "Firmware file is empty!"
     FileTooLarge, // "Firmware file too large!"
 };
 
@@ -59,7 +60,7 @@ public:
 
     // Checks that both ports and the file are open and reads the image's size,
     // the one value that the block count, the last block's length and the
-    // size limit are taken from for the whole upload.
+    // size limits are taken from for the whole upload.
     TransferRefusal check();
 
     // Runs the upload that check() admitted (otherwise does nothing and

@@ -79,7 +79,7 @@ void MainWindow::clearPortListsAndPath()
     ui->lineEdit->clear();
 }
 
-// Refresh: re-reads the port lists and chooses the device id.
+// Refresh: re-reads the port lists.
 void MainWindow::on_pushButton_clicked()
 {
     runReportingMidiErrors([this] {
@@ -88,12 +88,8 @@ void MainWindow::on_pushButton_clicked()
 
         for (const InstrumentPort &port : instrumentInputPorts())
             ui->cBInput->addItem(port.model);
-        // Every supported output port sets the device id, so the one with the
-        // highest index decides it, whatever entry is current.
-        for (const InstrumentPort &port : instrumentOutputPorts()) {
+        for (const InstrumentPort &port : instrumentOutputPorts())
             ui->cBOutput->addItem(port.model);
-            setDeviceId(deviceIdForModel(port.model.toStdString()));
-        }
     });
 }
 
@@ -126,6 +122,9 @@ void MainWindow::on_pushButton_2_clicked()
                 return;
             if (portMatchesSelection(name, ui->cBOutput->currentText()) &&
                 !midi.midiOut.isPortOpen()) {
+                // The request and every block carry the id of the model whose
+                // port is opened, whichever other instruments are attached.
+                setDeviceId(deviceIdForModel(modelWordOfPort(name).toStdString()));
                 const QString line = openStreamOutput(j, name);
                 openedOutput = true;
                 appendLog(line);
@@ -148,7 +147,19 @@ void MainWindow::on_pushButton_2_clicked()
         ui->cBInput->clear();
         ui->cBOutput->clear();
     };
-    if (!runReportingMidiErrors(action, closeWhatWasOpened))
+    // A refused open: the box keeps the error's text, the log also names the
+    // platform's call and its result, for a report.
+    const auto logRefusal = [&] {
+        try {
+            action();
+        } catch (const RtMidiError &error) {
+            const QString detail = openRefusalLogText(error);
+            if (!detail.isEmpty())
+                appendLog(detail);
+            throw;
+        }
+    };
+    if (!runReportingMidiErrors(logRefusal, closeWhatWasOpened))
         adviseOnStoppedServer();
 }
 

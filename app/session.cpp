@@ -6,6 +6,7 @@
 #include "port_names.h"
 #include "reply_callback.h"
 #include "reply_flags.h"
+#include "stream_error.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -103,7 +104,7 @@ QVector<InstrumentPort> instrumentOutputPorts()
 
 bool midiServerStopped()
 {
-    return midi.midiOut.serviceStopped();
+    return midi.serviceStopped();
 }
 
 QString openReplyInput(unsigned int index, const QString &portName)
@@ -138,6 +139,10 @@ QString queryFirmwareVersion()
         }
     }
     const auto version = versionBytes();
+    // The reply's debug line, written here: the callback that took the reply
+    // runs where nothing may allocate or lock.
+    QMessageLogger().debug("%u %u %u", unsigned(version[0]), unsigned(version[1]),
+                           unsigned(version[2]));
     return tr("Firmware version ") + QString::number(version[0]) + QLatin1Char('.') +
            QString::number(version[1]) + QLatin1Char('.') + QString::number(version[2]);
 }
@@ -154,4 +159,9 @@ void closeFileAndPorts()
 QString midiErrorText(const RtMidiError &error)
 {
     return QString::fromStdString(error.getMessage()).trimmed();
+}
+
+QString openRefusalLogText(const RtMidiError &error)
+{
+    return QString::fromStdString(openRefusalLogLine(error));
 }

@@ -61,7 +61,12 @@ void closeFileAndPorts();
 
 // The text of a MIDI-layer error, as shown to the user and logged.
 QString midiErrorText(const RtMidiError &error);
+// For an open the platform refused, the log line naming the call that refused
+// and its result ("MidiOutJack::openStreamPort: jack_port_register returned
+// NULL"); empty for any other error.
+QString openRefusalLogText(const RtMidiError &error);
 
 // Whether the MIDI server stopped under this process since the ports were
-// last listed: nothing of it works until the next listing joins it afresh.
+// last listed, or the last try to join it afresh failed: nothing of it works
+// until the next listing joins it afresh.
 bool midiServerStopped();

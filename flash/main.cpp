@@ -96,6 +96,9 @@ int flash(const PortChoice &ports, const QString &path)
         observer.log(openStreamOutput(ports.output.index, ports.output.name));
         observer.log(queryFirmwareVersion());
     } catch (const RtMidiError &error) {
+        const QString refusal = openRefusalLogText(error);
+        if (!refusal.isEmpty())
+            observer.log(refusal);
         closeSession();
         return fail(kNoInstrument, midiErrorText(error));
     }
@@ -132,7 +135,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("tarnwick-flash"));
     QCoreApplication::setApplicationVersion(QStringLiteral(TARNWICK_VERSION));
-    // The reply callback also writes the version bytes to Qt's debug channel,
+    // The version query also writes the version bytes to Qt's debug channel,
     // for the window; here the version line says it (QT_LOGGING_RULES still
     // turns it back on).
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));

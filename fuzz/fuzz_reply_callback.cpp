@@ -8,14 +8,14 @@
 // Properties checked after every message, against the message's own bytes:
 // the acknowledgement flag rises exactly for F0 id 05 F7 and is never lowered;
 // the version flag rises exactly for a 7-byte F0 id 15 a b c F7, whose a b c
-// then are the stored bytes and the debug line "a b c"; any other message
-// leaves the stored version bytes as they were.
+// then are the stored bytes; any other message leaves the stored version bytes
+// as they were; no message writes a line to Qt's log (the callback runs on
+// RtMidi's input thread, the version's debug line is the query's).
 #include "device_id.h"
 #include "fuzz_check.h"
 #include "reply_callback.h"
 #include "reply_flags.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QtGlobal>
 
@@ -26,12 +26,10 @@
 
 namespace {
 
-QByteArray lastDebug;
 int debugLines = 0;
 
-void captureDebug(QtMsgType, const QMessageLogContext &, const QString &text)
+void captureDebug(QtMsgType, const QMessageLogContext &, const QString &)
 {
-    lastDebug = text.toLatin1();
     ++debugLines;
 }
 
@@ -86,16 +84,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
             const std::array<unsigned char, 3> stored = versionBytes();
             FUZZ_CHECK(stored[0] == message[3] && stored[1] == message[4] &&
                        stored[2] == message[5]);
-            FUZZ_CHECK(debugLines == debugBefore + 1);
-            const QByteArray expected = QByteArray::number(message[3]) + ' ' +
-                                        QByteArray::number(message[4]) + ' ' +
-                                        QByteArray::number(message[5]);
-            FUZZ_CHECK(lastDebug == expected);
         } else {
             FUZZ_CHECK(versionReceived() == versionBefore);
             FUZZ_CHECK(versionBytes() == bytesBefore);
-            FUZZ_CHECK(debugLines == debugBefore);
         }
+        FUZZ_CHECK(debugLines == debugBefore);
     }
     return 0;
 }

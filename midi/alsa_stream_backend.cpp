@@ -3,6 +3,7 @@
 #include <poll.h>
 
 #include <ctime>
+#include <string>
 
 using namespace stream_framing;
 
@@ -33,15 +34,25 @@ AlsaStreamBackend::~AlsaStreamBackend()
 void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portName,
                                    StreamPortList &ports)
 {
-    if (!parseAlsaAddress(ports.name(portNumber), destination_))
-        fail(StreamProblem::OpenRefused);
+    const std::string destination = ports.name(portNumber);
+    if (!parseAlsaAddress(destination, destination_))
+        failRefused("destination \"" + destination + "\" has no client:port address");
     if (snd_seq_queue_status_malloc(&status_) < 0 || snd_seq_remove_events_malloc(&remove_) < 0) {
         release();
         fail(StreamProblem::NoCompletionEvent);
     }
 
-    bool ok = snd_seq_open(&seq_, "default", SND_SEQ_OPEN_DUPLEX, 0) == 0;
-    if (ok) {
+    // The first call that refused, with its error code.
+    std::string refusal;
+    const auto refused = [&refusal](const char *call, int rc) {
+        refusal =
+            std::string(call) + " returned " + std::to_string(rc) + " (" + snd_strerror(rc) + ")";
+    };
+    int rc = snd_seq_open(&seq_, "default", SND_SEQ_OPEN_DUPLEX, 0);
+    if (rc < 0) {
+        seq_ = nullptr;
+        refused("snd_seq_open", rc);
+    } else {
         snd_seq_set_client_name(seq_, kClientName);
         snd_seq_set_output_buffer_size(seq_, kOutputBufferBytes);
         own_.client = snd_seq_client_id(seq_);
@@ -49,30 +60,37 @@ void AlsaStreamBackend::openStream(unsigned portNumber, const std::string &portN
             seq_, portName.empty() ? "output" : portName.c_str(),
             SND_SEQ_PORT_CAP_READ | SND_SEQ_PORT_CAP_SUBS_READ | SND_SEQ_PORT_CAP_WRITE,
             SND_SEQ_PORT_TYPE_MIDI_GENERIC | SND_SEQ_PORT_TYPE_APPLICATION);
-        ok = own_.port >= 0;
+        if (own_.port < 0)
+            refused("snd_seq_create_simple_port", own_.port);
     }
-    if (ok)
-        ok = snd_seq_connect_to(seq_, own_.port, destination_.client, destination_.port) == 0;
-    if (ok) {
+    if (refusal.empty() &&
+        (rc = snd_seq_connect_to(seq_, own_.port, destination_.client, destination_.port)) < 0)
+        refused("snd_seq_connect_to", rc);
+    if (refusal.empty()) {
         // Announcements tell us when the destination goes away; failing to
         // hear them only costs the early warning, the time bound remains.
         snd_seq_connect_from(seq_, own_.port, SND_SEQ_CLIENT_SYSTEM, SND_SEQ_PORT_SYSTEM_ANNOUNCE);
         queue_ = snd_seq_alloc_named_queue(seq_, kClientName);
-        ok = queue_ >= 0;
+        if (queue_ < 0)
+            refused("snd_seq_alloc_named_queue", queue_);
     }
-    if (ok) {
+    if (refusal.empty()) {
         snd_seq_queue_tempo_t *tempo;
         snd_seq_queue_tempo_alloca(&tempo);
         snd_seq_queue_tempo_set_tempo(tempo, kTempoMicros);
         snd_seq_queue_tempo_set_ppq(tempo, static_cast<int>(kTicksPerQuarter));
         // The queue controls answer with what is left in the output buffer
         // (a positive count) on success; only a negative result is an error.
-        ok = snd_seq_set_queue_tempo(seq_, queue_, tempo) >= 0 &&
-             snd_seq_start_queue(seq_, queue_, nullptr) >= 0 && snd_seq_drain_output(seq_) >= 0;
+        if ((rc = snd_seq_set_queue_tempo(seq_, queue_, tempo)) < 0)
+            refused("snd_seq_set_queue_tempo", rc);
+        else if ((rc = snd_seq_start_queue(seq_, queue_, nullptr)) < 0)
+            refused("snd_seq_start_queue", rc);
+        else if ((rc = snd_seq_drain_output(seq_)) < 0)
+            refused("snd_seq_drain_output", rc);
     }
-    if (!ok) {
+    if (!refusal.empty()) {
         release();
-        fail(StreamProblem::OpenRefused);
+        failRefused(refusal);
     }
 }
 

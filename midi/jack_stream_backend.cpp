@@ -4,8 +4,10 @@
 #include <jack/statistics.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <string>
 
 using namespace stream_framing;
 
@@ -47,6 +49,35 @@ bool passed(const timespec &deadline)
     const timespec now = monotonicNow();
     return now.tv_sec > deadline.tv_sec ||
            (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+}
+
+// "status 0x11 (JackFailure, JackServerFailed)": jack_client_open's reasons.
+std::string jackStatusText(jack_status_t status)
+{
+    static const struct
+    {
+        jack_status_t bit;
+        const char *name;
+    } kBits[] = {{JackFailure, "JackFailure"},
+                 {JackInvalidOption, "JackInvalidOption"},
+                 {JackNameNotUnique, "JackNameNotUnique"},
+                 {JackServerStarted, "JackServerStarted"},
+                 {JackServerFailed, "JackServerFailed"},
+                 {JackServerError, "JackServerError"},
+                 {JackNoSuchClient, "JackNoSuchClient"},
+                 {JackLoadFailure, "JackLoadFailure"},
+                 {JackInitFailure, "JackInitFailure"},
+                 {JackShmFailure, "JackShmFailure"},
+                 {JackVersionError, "JackVersionError"},
+                 {JackBackendError, "JackBackendError"},
+                 {JackClientZombie, "JackClientZombie"}};
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "0x%x", static_cast<unsigned>(status));
+    std::string names;
+    for (const auto &b : kBits)
+        if (status & b.bit)
+            names += (names.empty() ? "" : ", ") + std::string(b.name);
+    return "status " + std::string(hex) + (names.empty() ? "" : " (" + names + ")");
 }
 
 void sleepMicros(uint64_t micros)
@@ -104,36 +135,44 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
 
     // A server busy with a loaded machine can miss the answer's deadline;
     // a second try then usually succeeds.
+    jack_status_t status{};
     for (int attempt = 0; attempt < kOpenAttempts && !client_; ++attempt) {
         if (attempt > 0)
             sleepMicros(100000);
-        jack_status_t status;
         client_ = jack_client_open(kClientName, JackNoStartServer, &status);
         if (!client_ && (status & JackServerFailed))
             break; // no server at all: trying again will not help
     }
-    if (client_)
-        port_ = jack_port_register(client_, portName.empty() ? "output" : portName.c_str(),
-                                   JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
-    bool ok = client_ && port_ && !destination.empty() &&
-              jack_set_process_callback(client_, &JackStreamBackend::onProcess, this) == 0;
-    if (ok) {
+    // The first call that refused, with what it returned.
+    std::string refusal;
+    int rc = 0;
+    if (!client_) {
+        refusal = "jack_client_open returned NULL, " + jackStatusText(status);
+    } else if (!(port_ = jack_port_register(client_, portName.empty() ? "output" : portName.c_str(),
+                                            JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0))) {
+        refusal = "jack_port_register returned NULL";
+    } else if (destination.empty()) {
+        refusal = "destination " + std::to_string(portNumber) + " is no longer listed";
+    } else if ((rc = jack_set_process_callback(client_, &JackStreamBackend::onProcess, this))) {
+        refusal = "jack_set_process_callback returned " + std::to_string(rc);
+    } else {
         // jackd calls the second, PipeWire's libjack only the first.
         jack_on_shutdown(client_, &JackStreamBackend::onPlainShutdown, this);
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
         cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
         lastDriverXrunCycle_ = cycles_.load() - kDriverNoticeWaitCycles - 1;
-        ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0;
         sampleRate_ = jack_get_sample_rate(client_);
-        ok = ok && jack_activate(client_) == 0;
+        if ((rc = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this)))
+            refusal = "jack_set_xrun_callback returned " + std::to_string(rc);
+        else if ((rc = jack_activate(client_)))
+            refusal = "jack_activate returned " + std::to_string(rc);
+        else if ((rc = jack_connect(client_, jack_port_name(port_), destination.c_str())) &&
+                 rc != EEXIST)
+            refusal = "jack_connect to " + destination + " returned " + std::to_string(rc);
     }
-    if (ok) {
-        const int rc = jack_connect(client_, jack_port_name(port_), destination.c_str());
-        ok = rc == 0 || rc == EEXIST;
-    }
-    if (!ok) {
+    if (!refusal.empty()) {
         release();
-        fail(StreamProblem::OpenRefused);
+        failRefused(refusal);
     }
     // PipeWire's libjack makes the connection after jack_connect returns: wait
     // until the port has it (bounded; a send without it reports the loss).

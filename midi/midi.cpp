@@ -1,5 +1,6 @@
 #include "midi.h"
 
+#include "detached_midi_api.h"
 #include "library_messages.h"
 
 #include <utility>
@@ -29,10 +30,17 @@ void Midi::rejoinService()
     midiOut.join(api, kOutputClientName);
 }
 
+bool Midi::serviceStopped() const
+{
+    return !midiIn.joined() || !midiOut.joined() || midiOut.serviceStopped();
+}
+
 void ServiceMidiIn::leave()
 {
+    // Never without an API object: RtMidi's calls go through it unchecked.
+    MidiApi *const detached = new DetachedMidiInApi(getCurrentApi());
     delete rtapi_; // closes the port and the client
-    rtapi_ = nullptr;
+    rtapi_ = detached;
 }
 
 void ServiceMidiIn::join(RtMidi::Api api, const std::string &clientName,
@@ -40,6 +48,11 @@ void ServiceMidiIn::join(RtMidi::Api api, const std::string &clientName,
 {
     ServiceMidiIn fresh(api, clientName, queueSizeLimit);
     std::swap(rtapi_, fresh.rtapi_);
+}
+
+bool ServiceMidiIn::joined() const
+{
+    return !isDetached(rtapi_);
 }
 
 RtMidi::Api Midi::chooseApi(InstrumentPortTest isInstrumentPort)

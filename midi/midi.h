@@ -15,10 +15,13 @@ class ServiceMidiIn : public RtMidiIn
 {
 public:
     using RtMidiIn::RtMidiIn;
-    // Closes the port and RtMidi's client; only join() may follow.
+    // Closes the port and RtMidi's client; lists no ports until join() works.
     void leave();
-    // Opens RtMidi's client again, as the constructor does.
+    // Opens RtMidi's client again, as the constructor does. When that fails
+    // (throws), the object stays as leave() left it and can join later.
     void join(RtMidi::Api api, const std::string &clientName, unsigned int queueSizeLimit);
+    // False from leave() until a join() succeeds.
+    bool joined() const;
 };
 
 // The MIDI transport: the input the instrument's replies arrive on and the
@@ -75,8 +78,13 @@ public:
     // server is found once it runs again. libjack keeps its per-process state,
     // broken by the server's end, until the last client of the process is
     // closed; RtMidi's clients of a server that is not running yet try again
-    // at the next listing.
+    // at the next listing. A join that fails (throws) leaves the transport
+    // listing no ports and serviceStopped() true, so the next listing tries
+    // again.
     void rejoinService();
+    // Whether the MIDI server stopped under the process, or the transport has
+    // not joined it again since: nothing of it works until rejoinService().
+    bool serviceStopped() const;
 
     ServiceMidiIn midiIn;
     StreamMidiOut midiOut;

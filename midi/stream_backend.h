@@ -56,6 +56,12 @@ protected:
         failStreamProblem(className_, problem, number);
     }
     void warn(StreamProblem problem) const { warnStreamProblem(className_, problem); }
+    // An open refused by the platform: `callAndResult` names the call and
+    // what it returned, for the log.
+    [[noreturn]] void failRefused(const std::string &callAndResult) const
+    {
+        failOpenRefused(className_, callAndResult);
+    }
 
     // Opens the service on a valid destination; fails (throws)
     // and leaves nothing open then.

@@ -105,9 +105,20 @@ std::string streamProblemMessage(const char *backendClass, StreamProblem problem
 
 void failStreamProblem(const char *backendClass, StreamProblem problem, unsigned long long number)
 {
-    const std::string message = streamProblemMessage(backendClass, problem, number);
-    std::cerr << '\n' << message << "\n\n";
-    throw RtMidiError(message, streamProblemType(problem));
+    throw RtMidiError(streamProblemMessage(backendClass, problem, number),
+                      streamProblemType(problem));
+}
+
+void failOpenRefused(const char *backendClass, const std::string &callAndResult)
+{
+    throw StreamOpenRefused(streamProblemMessage(backendClass, StreamProblem::OpenRefused),
+                            std::string(backendClass) + "::openStreamPort: " + callAndResult);
+}
+
+std::string openRefusalLogLine(const RtMidiError &error)
+{
+    const auto *refused = dynamic_cast<const StreamOpenRefused *>(&error);
+    return refused ? refused->logLine() : std::string();
 }
 
 void warnStreamProblem(const char *backendClass, StreamProblem problem)

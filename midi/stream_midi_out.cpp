@@ -1,5 +1,6 @@
 #include "stream_midi_out.h"
 
+#include "detached_midi_api.h"
 #include "stream_backend.h"
 #include "stream_backend_factory.h"
 
@@ -66,14 +67,21 @@ void StreamMidiOut::leave()
 {
     closePort();
     backend_->leaveService();
+    // Never without an API object: RtMidi's calls go through it unchecked.
+    MidiApi *const detached = new DetachedMidiOutApi(getCurrentApi());
     delete rtapi_;
-    rtapi_ = nullptr;
+    rtapi_ = detached;
 }
 
 void StreamMidiOut::join(RtMidi::Api api, const std::string &clientName)
 {
     StreamMidiOut fresh(api, clientName);
     std::swap(rtapi_, fresh.rtapi_);
+}
+
+bool StreamMidiOut::joined() const
+{
+    return !isDetached(rtapi_);
 }
 
 bool StreamMidiOut::isPortOpen() const

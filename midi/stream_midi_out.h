@@ -31,10 +31,13 @@ public:
     // Listens for that from now on, also while no port is open.
     void watchService();
     // Closes the port and every client this object has on its MIDI service,
-    // and forgets that the service stopped; only join() may follow.
+    // and forgets that the service stopped; lists no ports until join() works.
     void leave();
     // Opens RtMidi's client of the service again, as the constructor does.
+    // When that fails (throws), the object stays as leave() left it.
     void join(RtMidi::Api api, const std::string &clientName);
+    // False from leave() until a join() succeeds.
+    bool joined() const;
     // Closes the streaming port if it is open.
     void closePort() override;
     bool isPortOpen() const override;

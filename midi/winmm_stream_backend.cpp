@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
 
 using namespace stream_framing;
 
@@ -58,12 +59,13 @@ void WinMMStreamBackend::openStream(unsigned portNumber, const std::string &, St
         stream_ = nullptr;
     }
     UINT device = portNumber;
-    if (midiStreamOpen(&stream_, &device, 1, reinterpret_cast<DWORD_PTR>(&onStream), 0,
-                       CALLBACK_FUNCTION) != MMSYSERR_NOERROR) {
+    const MMRESULT result = midiStreamOpen(
+        &stream_, &device, 1, reinterpret_cast<DWORD_PTR>(&onStream), 0, CALLBACK_FUNCTION);
+    if (result != MMSYSERR_NOERROR) {
         stream_ = nullptr;
         completionEvent.store(nullptr);
         CloseHandle(event);
-        fail(StreamProblem::OpenRefused);
+        failRefused("midiStreamOpen returned MMRESULT " + std::to_string(result));
     }
     // A send allocates nothing, so the buffer comes with the open; after a
     // close that had to leave the old one to the platform, a new one.

@@ -3,7 +3,7 @@
 #include <atomic>
 
 namespace {
-// Shared between the GUI thread (writer) and the MIDI input thread (reader).
+// Shared between the GUI thread (writer) and the reply callback (reader).
 std::atomic<int> currentDeviceId{kSoluneDeviceId};
 } // namespace
 

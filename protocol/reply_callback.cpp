@@ -4,8 +4,6 @@
 #include "messages.h"
 #include "reply_flags.h"
 
-#include <QtGlobal>
-
 namespace {
 
 // Byte by byte in message order, stopping at the first mismatch.
@@ -22,10 +20,8 @@ bool isVersionReply(const std::vector<unsigned char> &m, unsigned char id)
 
 } // namespace
 
-void replyCallback(double timeStamp, std::vector<unsigned char> *message, void *userData)
+void replyCallback(double, std::vector<unsigned char> *message, void *)
 {
-    Q_UNUSED(timeStamp);
-    Q_UNUSED(userData);
     if (message == nullptr)
         return;
     const std::vector<unsigned char> &m = *message;
@@ -35,9 +31,7 @@ void replyCallback(double timeStamp, std::vector<unsigned char> *message, void *
         if (isAcknowledgement(m, id))
             raiseAcknowledgement();
     } else if (m.size() == kVersionReplySize) {
-        if (isVersionReply(m, id)) {
+        if (isVersionReply(m, id))
             storeVersionReply(m[3], m[4], m[5]);
-            QMessageLogger().debug("%u %u %u", unsigned(m[3]), unsigned(m[4]), unsigned(m[5]));
-        }
     }
 }

@@ -2,9 +2,9 @@
 
 #include <array>
 
-// Flags raised by the reply callback (MIDI input thread) and polled by the
-// senders (GUI thread). Only the callback raises a flag; each sender lowers its
-// own flag just before it sends. All start at 0.
+// Flags raised by the reply callback (on RtMidi's input thread, see
+// reply_callback.h) and polled by the senders (GUI thread). Only the callback raises a flag; each
+// sender lowers its own flag just before it sends. All start at 0.
 
 void clearAcknowledgement();
 bool acknowledgementReceived();

@@ -73,12 +73,16 @@ RELAYS = [
     (r"openReplyInput\(.*\)|openStreamOutput\(.*\)", "tr() in app/session.cpp"),
     (r"ports\.problem|problem", "the problem = channel in flash/"),
     (r"parser\.errorText\(\)", "Qt's option parser: FILLED_IN"),
+    (r"detail|refusal", "a refused open's call and result: midi/*_stream_backend.cpp, by "
+     "openRefusalLogText()"),
     (r"QString::fromStdString\(line\)",
      "--verbose: what the MIDI libraries said, kept by midi/library_messages.cpp"),
 ]
 
 # Messages of the table whose words all come from elsewhere, and from where.
 FILLED_IN = {
+    "MidiOut\u2026::openStreamPort: jack_port_register returned NULL":
+        "a refused open's line, built in midi/jack_stream_backend.cpp",
     "2 1 7": 'the reply callback\'s "%u %u %u"',
     "tarnwick-flash: image.bin: Permission denied": "the file's name and the system's error",
     "tarnwick-flash: Unknown option 'x'.": "Qt's option parser, relayed by fail()",

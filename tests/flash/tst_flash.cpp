@@ -24,6 +24,7 @@ const QStringList kListed = {"Varnox 1: model Varnox, device id 0x03", "  input:
 const QStringList kSecondListed = {"Solune 2: model Solune, device id 0x02",
                                    "  input:  Solune 2:out", "  output: Solune 2:in"};
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
+constexpr MidiSystems kJackAsync = systemBit(MidiSystemKind::JackAsync);
 
 struct Signal
 {
@@ -38,12 +39,15 @@ struct FlashRow
     int instruments; // 0, 1, or 2 (the second one Solune 2)
     QStringList simOptions;
     QStringList args; // "FILE" stands for the image
-    int blocks;       // of the image, the last one 100 bytes short
+    int blocks;       // of the image, the last one 100 bytes short (0: an empty file)
     QList<Signal> signalsSent;
     int exitStatus;
     QStringList lines;    // everything but the progress lines
     QStringList progress; // each without its time left
     int blocksHeld;
+    // The server's port table full but for one port (the reply input's), so
+    // that the stream port is refused.
+    bool portTableFull = false;
 };
 
 // clang-format off
@@ -55,6 +59,9 @@ const FlashRow kRows[] = {
       "50% 6/12 blocks, 1536/2972 bytes", "60% 8/12 blocks, 2048/2972 bytes",
       "70% 9/12 blocks, 2304/2972 bytes", "80% 10/12 blocks, 2560/2972 bytes",
       "90% 11/12 blocks, 2816/2972 bytes", "100% 12/12 blocks, 2972/2972 bytes"}, kWholeImage},
+    // 0 blocks: an empty file, refused after the version as a file too large is.
+    {"empty image", kJack, 1, {}, {"FILE"}, 0, {}, 2,
+     kOpened + QStringList{"tarnwick-flash: Firmware file is empty!"}, {}, 0},
     {"list", kJack, 2, {}, {"--list"}, 1, {}, 0, QStringList{"MIDI API: Jack"} + kListed +
      kSecondListed, {}, 0},
     {"two instruments, none named", kJack, 2, {}, {"FILE"}, 1, {}, 2,
@@ -69,6 +76,15 @@ const FlashRow kRows[] = {
      {{SIGTERM, 0}, {SIGINT, 2500}}, 0, kOpened + QStringList{"Prepare for update", "Updating",
      "Please wait until the update has finished.", "Please wait until the update has finished.",
      "Update finished"}, kAnyProgress, kWholeImage},
+    // On an asynchronous jackd the instrument overruns in the cycle of block
+    // 1's sixth piece: the failure is printed once, as the log line.
+    {"instrument late mid-unit", kJackAsync, 1, {"--late-cycle", "7"}, {"FILE"}, 20, {}, 1,
+     kOpened + QStringList{"Prepare for update", "MidiOutJack::sendStream: a MIDI cycle was "
+     "missed; the unit was not played whole.", "Update failed"}, {}, 0},
+    {"stream port refused", kJack, 1, {}, {"FILE"}, 1, {}, 3, {"Opened input port Varnox",
+     "MidiOutJack::openStreamPort: jack_port_register returned NULL", "tarnwick-flash: "
+     "MidiOutJack::openStreamPort: error creating JACK MIDI streaming output port."}, {}, 0,
+     true},
     {"Ctrl-C twice within 2 s", kJack, 1, {}, {"FILE"}, 10, {{SIGINT, 0}, {SIGINT, 300}}, 1,
      kOpened + QStringList{"Prepare for update", "Updating",
      "Please wait until the update has finished.", "The update was interrupted.", "Update failed"},
@@ -90,6 +106,10 @@ void runRow(const FlashRow &row, MidiSystem &system)
     QFile file(dir.filePath("firmware.bin"));
     QVERIFY(file.open(QIODevice::WriteOnly) && file.write(image) == image.size());
     file.close();
+
+    const auto freePorts = qScopeGuard([&] { system.releasePorts(); });
+    if (row.portTableFull)
+        QVERIFY(system.occupyPorts(1));
 
     std::vector<std::string> argv{TARNWICK_FLASH_EXECUTABLE};
     for (const QString &arg : row.args)

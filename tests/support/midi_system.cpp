@@ -52,6 +52,7 @@ public:
     }
     ~JackSystem() override
     {
+        releasePorts();
         instrument().stop();
         stopServer(SIGTERM);
         for (int fd : unusable_)
@@ -81,6 +82,7 @@ public:
     }
     void stopServer(int signal) override
     {
+        releasePorts();
         if (client_) // while the server can still take it back
             jack_client_close(client_);
         client_ = nullptr;
@@ -97,6 +99,34 @@ public:
             cut = jack_disconnect(client_, *f, in.c_str()) == 0 && cut;
         jack_free(from);
         return cut;
+    }
+
+    bool occupyPorts(int leaveFree) override
+    {
+        releasePorts();
+        hog_ = jack_client_open("tarnwick-fixture-ports", JackNoStartServer, nullptr);
+        std::vector<jack_port_t *> ports;
+        for (jack_port_t *p = nullptr; hog_;) {
+            const std::string name = "p" + std::to_string(ports.size());
+            if (!(p = jack_port_register(hog_, name.c_str(), JACK_DEFAULT_MIDI_TYPE,
+                                         JackPortIsOutput, 0)))
+                break;
+            ports.push_back(p);
+        }
+        if (ports.size() < size_t(leaveFree))
+            return false;
+        for (int i = 0; i < leaveFree; ++i) {
+            if (jack_port_unregister(hog_, ports.back()) != 0)
+                return false;
+            ports.pop_back();
+        }
+        return true;
+    }
+    void releasePorts() override
+    {
+        if (hog_)
+            jack_client_close(hog_);
+        hog_ = nullptr;
     }
 
 private:
@@ -185,6 +215,7 @@ private:
     ChildProcess server_;
     jack_client_t *client_ = nullptr;
     jack_port_t *probe_ = nullptr;
+    jack_client_t *hog_ = nullptr; // occupyPorts()'
 };
 
 #ifdef TARNWICK_HAVE_ALSA

@@ -68,6 +68,12 @@ public:
     void killInstrument() { instrument_.kill(); }
     // Cuts the updater's stream port off the instrument's input.
     virtual bool cutConnection() = 0;
+    // Fills the server's port table (it has a fixed size) with ports of a
+    // client of the fixture's own until only `leaveFree` more can be
+    // registered, so that the registrations after those are refused; false
+    // where the system has no such table. releasePorts() frees them again.
+    virtual bool occupyPorts(int /*leaveFree*/) { return false; }
+    virtual void releasePorts() {}
     // Waits (up to 3 s) until another program's input port takes connections:
     // a JACK client lists its ports before it is active.
     virtual bool waitForInput(const std::string &port) = 0;

@@ -3,6 +3,7 @@
 // event layout, the ALSA helpers, the API and port-name choices, the progress
 // value, and the simulated instrument's undoing of Wine's framing. Expected
 // values are written out as the instrument or user sees them.
+#include "allocation_counter.h"
 #include "alsa_stream_events.h"
 #include "device_id.h"
 #include "firmware_transfer.h"
@@ -48,6 +49,14 @@ struct OnePort final : StreamPortList
     unsigned count() override { return 1; }
     std::string name(unsigned) override { return "Varnox 1:in"; }
 };
+
+namespace {
+int messagesDuringCallback = 0;
+void countMessage(QtMsgType, const QMessageLogContext &, const QString &)
+{
+    ++messagesDuringCallback;
+}
+} // namespace
 
 class TestUnits : public QObject
 {
@@ -125,7 +134,17 @@ private slots:
         clearVersionReceived();
         setVersionBytes(1, 0, 0);
         std::vector<unsigned char> message(reply.begin(), reply.end());
+        // Under JACK the callback runs in the real-time process thread: it
+        // must neither allocate nor write a message (Qt's logging allocates
+        // and locks; with a handler of its own the formatting still does).
+        messagesDuringCallback = 0;
+        const QtMessageHandler testLog = qInstallMessageHandler(countMessage);
+        startCountingAllocations();
         replyCallback(0.0, &message, nullptr);
+        const long allocations = stopCountingAllocations();
+        qInstallMessageHandler(testLog);
+        QCOMPARE(allocations, 0L);
+        QCOMPARE(messagesDuringCallback, 0);
         QTEST(acknowledgementReceived(), "ack");
         QFETCH(Bytes, version);
         QCOMPARE(versionReceived(), !version.isEmpty());
@@ -322,6 +341,52 @@ private slots:
         });
         QFETCH(int, chosen);
         QCOMPARE(api, chosen < 0 ? RtMidi::RTMIDI_DUMMY : apis[size_t(chosen)]);
+    }
+    // The transport's input and output leave their server and try to join it
+    // again while it refuses (here the ALSA library, given a configuration
+    // without a sequencer, as when the server went away again before the
+    // join). Each stays a usable object that lists nothing, and joins later.
+    void joinRefused()
+    {
+        QTemporaryFile noSequencer;
+        QVERIFY(noSequencer.open());
+        const QByteArray before = qgetenv("ALSA_CONFIG_PATH");
+        qputenv("ALSA_CONFIG_PATH", noSequencer.fileName().toLocal8Bit());
+        // Without a JACK server RtMidi's JACK side only warns.
+        ServiceMidiIn in(RtMidi::UNIX_JACK, "tst_units in", 10);
+        StreamMidiOut out(RtMidi::UNIX_JACK, "tst_units out");
+        in.leave();
+        out.leave();
+        QStringList refusals;
+        try {
+            in.join(RtMidi::LINUX_ALSA, "tst_units in", 10);
+        } catch (const RtMidiError &e) {
+            refusals << QString::fromStdString(e.getMessage());
+        }
+        try {
+            out.join(RtMidi::LINUX_ALSA, "tst_units out");
+        } catch (const RtMidiError &e) {
+            refusals << QString::fromStdString(e.getMessage());
+        }
+        if (before.isNull())
+            qunsetenv("ALSA_CONFIG_PATH");
+        else
+            qputenv("ALSA_CONFIG_PATH", before);
+        QCOMPARE(
+            refusals,
+            QStringList({"MidiInAlsa::initialize: error creating ALSA sequencer client object.",
+                         "MidiOutAlsa::initialize: error creating ALSA sequencer client "
+                         "object."}));
+        QCOMPARE(in.getPortCount() + out.getPortCount(), 0u);
+        QVERIFY(!in.isPortOpen() && !out.isPortOpen());
+        QVERIFY(!in.joined() && !out.joined());
+        QCOMPARE(out.getCurrentApi(), RtMidi::UNIX_JACK);
+        in.closePort();
+        out.closePort();
+        in.join(RtMidi::UNIX_JACK, "tst_units in", 10);
+        out.join(RtMidi::UNIX_JACK, "tst_units out");
+        QVERIFY(in.joined() && out.joined());
+        QCOMPARE(in.getCurrentApi(), RtMidi::UNIX_JACK);
     }
     void portNames_data()
     {

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTextEdit>
 #include <QtTest>
 #include <csignal>
@@ -71,6 +72,13 @@ QByteArray heldImage(const QByteArray &image)
     return held;
 }
 
+// The model word of an instrument started with these tarnwick-sim options.
+QString modelOf(const QStringList &simOptions)
+{
+    const int at = simOptions.indexOf("--model");
+    return at >= 0 ? simOptions.value(at + 1) : QString("Varnox");
+}
+
 } // namespace
 
 void runScenario(const Scenario &row, MidiSystem &system)
@@ -83,6 +91,8 @@ void runScenario(const Scenario &row, MidiSystem &system)
 
     Clock::time_point struck{};
     bool cut = true; // a thread of ours may strike: checked afterwards
+    bool occupied = true;
+    const auto freePorts = qScopeGuard([&] { system.releasePorts(); });
     const auto strike = [&] {
         if (struck != Clock::time_point{})
             return;
@@ -95,6 +105,8 @@ void runScenario(const Scenario &row, MidiSystem &system)
             system.stopServer(SIGKILL);
         else if (row.fault == Fault::CutConnection)
             cut = system.cutConnection();
+        else if (row.fault == Fault::PortTableFull)
+            occupied = system.occupyPorts(1);
         else if (row.fault == Fault::ShrinkFile)
             QFile::resize(path, 562);
         QFile file(path);
@@ -104,7 +116,22 @@ void runScenario(const Scenario &row, MidiSystem &system)
             file.write(QByteArray(256, '\x22'));
     };
 
+    Simulator second;
+    if (!row.alsoAttached.isEmpty())
+        QVERIFY2(second.start(row.alsoAttached), qPrintable(second.log()));
+
     WindowDriver driver;
+    if (!row.alsoAttached.isEmpty()) {
+        // The other instrument is listed last: an id taken from the last
+        // entry rather than the opened one would address it.
+        for (const char *list : {"cBInput", "cBOutput"}) {
+            QComboBox *const box = driver.widget<QComboBox>(list);
+            QCOMPARE(box->count(), 2);
+            QCOMPARE(box->itemText(1), modelOf(row.alsoAttached));
+            box->setCurrentIndex(box->findText(modelOf(row.simOptions)));
+            QCOMPARE(box->currentIndex(), 0);
+        }
+    }
     if (row.fault != Fault::None && row.when == When::BeforeOpen) {
         strike();
         QTest::qWait(200);
@@ -175,6 +202,7 @@ void runScenario(const Scenario &row, MidiSystem &system)
         std::chrono::duration_cast<std::chrono::milliseconds>(ended - from).count();
 
     QVERIFY(cut);
+    QVERIFY(occupied);
     // What the user sees.
     const QStringList log = driver.logLines();
     qInfo("log: %s | boxes: %s | stall %lld ms", qPrintable(log.join(" / ")),
@@ -201,6 +229,10 @@ void runScenario(const Scenario &row, MidiSystem &system)
         QCOMPARE(bar->value(), 0);
     }
 
+    if (!row.alsoAttached.isEmpty()) { // not even the version request
+        QCOMPARE(second.stop(), 0);
+        QCOMPARE(second.summary()["messages"].toInt(), 0);
+    }
     // What the instrument holds.
     if (row.blocksHeld == kNoSummary)
         return;

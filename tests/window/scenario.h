@@ -25,7 +25,8 @@ enum class FileKind
 // CloseWindow: a close request, as from the title bar; Clicks: a click on
 // each of the four buttons; ShrinkFile: the image cut to 562 bytes (into its
 // third block); GrowFile: 300 bytes appended; RewriteFile: its first 256
-// bytes overwritten in place.
+// bytes overwritten in place; PortTableFull: the server's port table full
+// but for one port (the reply input's), so that the stream port is refused.
 enum class Fault
 {
     None,
@@ -38,7 +39,8 @@ enum class Fault
     Clicks,
     ShrinkFile,
     GrowFile,
-    RewriteFile
+    RewriteFile,
+    PortTableFull
 };
 
 // Idle: ports and file open, before Upload FW. VersionQuery: while Open polls
@@ -75,6 +77,10 @@ struct Scenario
     int blocksHeld;
     // From the fault (or the press of Upload FW) to the end of the upload.
     int minMs, maxMs;
+    // A second instrument (tarnwick-sim options on a server's system), attached
+    // after the row's own, so that it is listed last. The user chooses the
+    // row's instrument in both lists; the second must receive nothing.
+    QStringList alsoAttached = {};
 };
 
 // Runs one row on a system whose server runs (the window's MIDI clients live

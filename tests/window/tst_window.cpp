@@ -49,8 +49,9 @@ const Scenario kRows[] = {
     // maxima of rows without a fault catch hangs, not slowness: on a machine
     // loaded far beyond its cores the synchronous server's cycles come late
     // (spacing in frames stays exact, wall time stretches; 3 blocks took 2 s).
+    // Nothing to send: refused like a file too large, not "Update finished".
     {"empty image", kAllSystems, false, {}, FileKind::Image, 0, Fault::None, When::Idle, 0,
-     {"Prepare for update", "Update finished"}, {}, {}, kWholeImage, 0, 500},
+     kOpened, {"Error: Firmware file is empty!"}, {}, 0, 0, 1000},
     {"one byte", kAllSystems, false, {}, FileKind::Image, 1, Fault::None, When::Idle, 0,
      kFinished, {}, {100, 0}, kWholeImage, 250, 5000},
     {"257 bytes", kAllSystems, false, {}, FileKind::Image, 257, Fault::None, When::Idle, 0,
@@ -65,6 +66,13 @@ const Scenario kRows[] = {
      {}, {100, 0}, kWholeImage, 250, 5000},
     {"Solune", kAllSystems, false, {"--model", "Solune", "--number", "2"}, FileKind::Image, 768,
      Fault::None, When::Idle, 0, kFinished, {}, {33, 66, 100, 0}, kWholeImage, 400, 5000},
+    // A Varnox attached beside it and listed last: the Solune the user opens
+    // still gets its own id in the request and every block.
+    {"Solune opened, a Varnox listed after it", kServerSystems, false,
+     {"--model", "Solune", "--number", "2"}, FileKind::Image, 768, Fault::None, When::Idle, 0,
+     {"Opened input port Solune", "Opened output port Solune", "Firmware version 2.1.7",
+      "Prepare for update", "Updating", "Update finished"}, {}, {33, 66, 100, 0}, kWholeImage,
+     400, 5000, {"--model", "Varnox", "--number", "1"}},
     {"unicode path", kAllSystems, false, {}, FileKind::UnicodePath, 300, Fault::None, When::Idle, 0,
      kFinished, {}, {50, 100, 0}, kWholeImage, 350, 5000},
     {"directory", kAllSystems, false, {}, FileKind::Directory, 0, Fault::None, When::Idle, 0,
@@ -118,6 +126,12 @@ const Scenario kRows[] = {
     {"connection cut mid-unit", kAllSystems, false, {}, FileKind::Image, k20Blocks,
      Fault::CutConnection, When::MidUnit, 4, {kGone, "Update failed"}, {}, {5, 10, 15, 20, 0}, 3,
      0, 1000},
+    // A refused open: the box keeps its text, the log names the call.
+    {"stream port refused", kJack, false, {}, FileKind::Image, 300, Fault::PortTableFull,
+     When::BeforeOpen, 0, {"Opened input port Varnox",
+     "MidiOutJack::openStreamPort: jack_port_register returned NULL"},
+     {"Error: MidiOutJack::openStreamPort: error creating JACK MIDI streaming output port.",
+      "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
     {"server killed before Open", kServerSystems, true, {}, FileKind::Image, 300,
      Fault::KillServer, When::BeforeOpen, 0, {kRestartAdvice}, {"Error: MidiInJack::openPort: JACK error creating port", "Error: Open devices!"}, {}, kNoSummary, 0, 1000},
     {"server killed idle", kServerSystems, true, {}, FileKind::Image, k20Blocks, Fault::KillServer,

@@ -130,8 +130,8 @@ void TestWindows::programs()
     file.close();
 
     const bool flash = QLatin1String(row->program) == "flash";
-    // Wine hands a variable to a program under its WINE-less name when both
-    // are set: the window's platform without a display.
+    // Wine passes no QT_ variable on to a program, but WINEQT_X reaches it
+    // as QT_X: the window's platform without a display.
     qputenv("WINEQT_QPA_PLATFORM", "offscreen");
     QStringList argv{flash ? flash_ + "/tarnwick-flash.exe"
                            : walkthrough_ + "/tarnwick-walkthrough.exe"};

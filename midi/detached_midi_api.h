@@ -1,0 +1,54 @@
+#pragma once
+
+#include <RtMidi.h>
+
+#include <string>
+
+// What an RtMidiIn or RtMidiOut of the transport holds between leaving its MIDI
+// service and joining it again, and still holds when the join failed (the
+// server went away again meanwhile): no client, no ports, nothing opens. Every
+// call the transport makes on the object stays valid, so a failed join can be
+// retried at the next listing instead of leaving an object without an API.
+class DetachedMidiInApi final : public MidiInApi
+{
+public:
+    explicit DetachedMidiInApi(RtMidi::Api api);
+    RtMidi::Api getCurrentApi() override { return api_; }
+    void openPort(unsigned int portNumber, const std::string &portName) override;
+    void openVirtualPort(const std::string &portName) override;
+    void closePort() override {}
+    void setClientName(const std::string &) override {}
+    void setPortName(const std::string &) override {}
+    unsigned int getPortCount() override { return 0; }
+    std::string getPortName(unsigned int) override { return std::string(); }
+
+protected:
+    void initialize(const std::string &) override {}
+
+private:
+    RtMidi::Api api_;
+};
+
+class DetachedMidiOutApi final : public MidiOutApi
+{
+public:
+    explicit DetachedMidiOutApi(RtMidi::Api api) : api_(api) {}
+    RtMidi::Api getCurrentApi() override { return api_; }
+    void openPort(unsigned int portNumber, const std::string &portName) override;
+    void openVirtualPort(const std::string &portName) override;
+    void closePort() override {}
+    void setClientName(const std::string &) override {}
+    void setPortName(const std::string &) override {}
+    unsigned int getPortCount() override { return 0; }
+    std::string getPortName(unsigned int) override { return std::string(); }
+    void sendMessage(const unsigned char *message, size_t size) override;
+
+protected:
+    void initialize(const std::string &) override {}
+
+private:
+    RtMidi::Api api_;
+};
+
+// Whether an RtMidi object's API is one of the above.
+bool isDetached(MidiApi *api);
