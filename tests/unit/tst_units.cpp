@@ -1,8 +1,7 @@
 // Everything that needs neither a window nor a MIDI server: the bytes the tool
 // sends, the replies it accepts, how a unit is cut and timed, the Windows
 // event layout, the ALSA helpers, the API and port-name choices, the progress
-// value, and the simulated instrument's undoing of Wine's framing. Expected
-// values are written out as the instrument or user sees them.
+// value. Expected values are written out as the instrument or user sees them.
 #include "allocation_counter.h"
 #include "alsa_stream_events.h"
 #include "device_id.h"
@@ -12,7 +11,6 @@
 #include "port_names.h"
 #include "reply_callback.h"
 #include "reply_flags.h"
-#include "sim_device.h"
 #include "stream_backend.h"
 #include "stream_schedule.h"
 
@@ -418,61 +416,6 @@ private slots:
         QCOMPARE(deviceIdForModel(model.toStdString()), model == "Varnox"   ? 0x03
                                                         : model == "Solune" ? 0x02
                                                                             : -1);
-    }
-    // Wine's winmm sends each 48-byte piece as a SysEx message of its own
-    // (F0 put in front of a piece that goes on a message, F7 after one that
-    // does not end with one): with --wine-framing the instrument still takes
-    // whole messages; without it the same events are framing errors.
-    void wineFraming_data()
-    {
-        QTest::addColumn<bool>("wineFraming");
-        QTest::addColumn<int>("versionRequests");
-        QTest::addColumn<int>("blocks");
-        QTest::newRow("undone") << true << 1 << 2;
-        // The request needs no framing of Wine's; no block survives it.
-        QTest::newRow("not undone") << false << 1 << 0;
-    }
-    void wineFraming()
-    {
-        QFETCH(bool, wineFraming);
-        SimConfig config;
-        config.wineFraming = wineFraming;
-        SimDevice device(config);
-        struct Counts : SimSink
-        {
-            int versionRequests = 0, blocks = 0, errors = 0;
-            void report(const SimReport &r) override
-            {
-                versionRequests += r.kind == SimReport::VersionRequest;
-                blocks += r.kind == SimReport::Block;
-                errors += r.kind == SimReport::Error;
-            }
-        } counts;
-        // The request, then blocks 1 and 2 of 2: 524 bytes each (F7 at 520,
-        // three zeros of padding), 10 pieces of 48 bytes and one of 44.
-        std::vector<Bytes> units = {hex("F00315F7")};
-        for (unsigned number = 1; number <= 2; ++number) {
-            DataBlockBuffer buffer{};
-            unsigned char data[256];
-            for (unsigned k = 0; k < 256; ++k)
-                data[k] = static_cast<unsigned char>(number * 40 + k);
-            buildDataBlockMessage(buffer, kVarnoxDeviceId, number, 2, data, 256);
-            units.push_back(bytesOf(buffer));
-        }
-        for (const Bytes &unit : units) {
-            for (int at = 0; at < unit.size(); at += 48) {
-                Bytes piece = unit.mid(at, 48);
-                if (quint8(piece.front()) != 0xF0)
-                    piece.prepend(char(0xF0));
-                if (quint8(piece.back()) != 0xF7)
-                    piece.append(char(0xF7));
-                device.receive(0, reinterpret_cast<const unsigned char *>(piece.constData()),
-                               size_t(piece.size()), counts);
-            }
-        }
-        QTEST(counts.versionRequests, "versionRequests");
-        QTEST(counts.blocks, "blocks");
-        QCOMPARE(counts.errors == 0, wineFraming);
     }
     void progress_data()
     {
