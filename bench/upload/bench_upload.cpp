@@ -16,6 +16,7 @@
 // from this bench would count the bench's own pages in its peak).
 //
 // Run: build/bench/bench_upload [--flash] [--period F] [blocks ...]   (default: 16 128)
+//      xvfb-run -a build/bench/bench_upload --display [blocks ...]   (the window on X)
 //      build/bench/bench_upload [--flash] [--period F] --repeat N blocks
 // The second form uploads N times and counts the outcomes: finished with the
 // image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
@@ -217,7 +218,13 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
 
 int main(int argc, char **argv)
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Offscreen unless --display: then the window is drawn on the X display
+    // of DISPLAY (QT_SCALE_FACTOR=2 draws it as on a 200 % screen).
+    bool display = false;
+    for (int i = 1; i < argc; ++i)
+        display = display || QLatin1String(argv[i]) == QLatin1String("--display");
+    if (!display)
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     QList<unsigned> sizes;
     bool flash = false;
@@ -226,6 +233,8 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (QLatin1String(argv[i]) == QLatin1String("--flash"))
             flash = true;
+        else if (QLatin1String(argv[i]) == QLatin1String("--display"))
+            continue;
         else if (QLatin1String(argv[i]) == QLatin1String("--repeat") && i + 1 < argc)
             repeat = QString::fromLocal8Bit(argv[++i]).toInt();
         else if (QLatin1String(argv[i]) == QLatin1String("--period") && i + 1 < argc)
