@@ -150,7 +150,6 @@ QString queryFirmwareVersion()
 void closeFileAndPorts()
 {
     firmwareFile.close();
-    // Without a callback RtMidi only warns on standard error; the rest goes on.
     midi.midiIn.cancelCallback();
     midi.midiIn.closePort();
     midi.midiOut.closePort();

@@ -55,8 +55,9 @@ void keep(const std::string &line)
         s.lines.pop_front();
 }
 
-// A library's line: kept inside a quiet scope, printed otherwise.
-void libraryLine(const std::string &line)
+// A library's line: kept inside a quiet scope, printed otherwise. (Only the
+// Linux libraries have hooks to call it.)
+[[maybe_unused]] void libraryLine(const std::string &line)
 {
     if (store().quietScopes.load() > 0 && !store().verbose.load())
         keep(line);

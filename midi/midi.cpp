@@ -37,6 +37,7 @@ bool Midi::serviceStopped() const
 
 void ServiceMidiIn::leave()
 {
+    callbackSet_ = false;
     // Never without an API object: RtMidi's calls go through it unchecked.
     MidiApi *const detached = new DetachedMidiInApi(getCurrentApi());
     delete rtapi_; // closes the port and the client

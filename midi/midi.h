@@ -22,6 +22,22 @@ public:
     void join(RtMidi::Api api, const std::string &clientName, unsigned int queueSizeLimit);
     // False from leave() until a join() succeeds.
     bool joined() const;
+
+    void setCallback(RtMidiCallback callback, void *userData = nullptr)
+    {
+        RtMidiIn::setCallback(callback, userData);
+        callbackSet_ = true;
+    }
+    // Only where one is set: RtMidi warns on standard error otherwise.
+    void cancelCallback()
+    {
+        if (callbackSet_)
+            RtMidiIn::cancelCallback();
+        callbackSet_ = false;
+    }
+
+private:
+    bool callbackSet_ = false;
 };
 
 // The MIDI transport: the input the instrument's replies arrive on and the

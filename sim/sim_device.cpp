@@ -34,8 +34,13 @@ void SimDevice::receive(std::uint32_t frame, const unsigned char *data, std::siz
 {
     if (unplugged_)
         return;
-    if (config_.wineFraming)
+    if (config_.wineFraming) {
+        // Wine also sends controller messages (all notes and sounds off on
+        // every channel) each time it stops a stream: not the updater's.
+        if (size > 0 && data[0] >= 0x80 && data[0] < 0xF0)
+            return;
         size = withoutWineFraming(data, size);
+    }
     sink_ = &sink;
     frame_ = frame;
     SimReport piece;

@@ -192,5 +192,6 @@ const char *simUsage()
            "  --wine-framing      each piece arrives as Wine's winmm sends it, as a SysEx\n"
            "                      message of its own (F0 in front of a piece that goes on\n"
            "                      a message, F7 after one that does not end with one):\n"
-           "                      undone before the messages are rebuilt\n";
+           "                      undone before the messages are rebuilt; the controller\n"
+           "                      messages Wine sends when it stops a stream are ignored\n";
 }

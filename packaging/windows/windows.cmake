@@ -24,20 +24,21 @@ set(qt_dlls $<TARGET_FILE:Qt5::Core> $<TARGET_FILE:Qt5::Gui> $<TARGET_FILE:Qt5::
 set(platform_plugins $<TARGET_FILE:Qt5::QWindowsIntegrationPlugin>
                      $<TARGET_FILE:Qt5::QOffscreenIntegrationPlugin>)
 
-# Copies the DLLs beside a program after each build of it.
-function(tarnwick_windows_runtime target)
-    set(dir $<TARGET_FILE_DIR:${target}>)
-    add_custom_command(TARGET ${target} POST_BUILD
+# The DLLs beside each program, copied after the programs are built.
+set(programs tarnwick-updater tarnwick-flash)
+if(TARGET tarnwick-walkthrough)
+    list(APPEND programs tarnwick-walkthrough)
+endif()
+set(copies)
+foreach(program ${programs})
+    set(dir $<TARGET_FILE_DIR:${program}>)
+    list(APPEND copies
         COMMAND ${CMAKE_COMMAND} -E copy_if_different ${runtime_dlls} ${qt_dlls} ${dir}
         COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}/platforms
-        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${platform_plugins} ${dir}/platforms
-        VERBATIM)
-endfunction()
-tarnwick_windows_runtime(tarnwick-updater)
-tarnwick_windows_runtime(tarnwick-flash)
-if(TARGET tarnwick-walkthrough)
-    tarnwick_windows_runtime(tarnwick-walkthrough)
-endif()
+        COMMAND ${CMAKE_COMMAND} -E copy_if_different ${platform_plugins} ${dir}/platforms)
+endforeach()
+add_custom_target(windows_runtime ALL ${copies} VERBATIM)
+add_dependencies(windows_runtime ${programs})
 
 install(FILES ${runtime_dlls} ${qt_dlls} DESTINATION .)
 install(FILES ${platform_plugins} DESTINATION platforms)
@@ -66,4 +67,8 @@ set(CPACK_NSIS_PACKAGE_NAME "Tarnwick Firmware Updater ${PROJECT_VERSION}")
 set(CPACK_NSIS_INSTALLED_ICON_NAME tarnwick-updater.exe)
 set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
 set(CPACK_NSIS_MODIFY_PATH OFF)
+# A 64-bit installer for 64-bit programs (Debian's NSIS has the amd64 stubs):
+# it installs into the 64-bit Program Files and needs no 32-bit Windows layer.
+set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
 include(CPack)
