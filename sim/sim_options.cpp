@@ -139,6 +139,14 @@ bool parseSimOptions(const std::vector<std::string> &args, SimOptions &options, 
                 return false;
             }
             options.lateCycle = unsigned(v);
+        } else if (name == "--late-frames") {
+            if (!needValue())
+                return false;
+            if (!parseInt(value, 0, 480000, v)) {
+                error = "--late-frames must be 0 to 480000, not '" + value + "'";
+                return false;
+            }
+            options.lateFrames = unsigned(v);
         } else if (name == "--no-version") {
             if (!noValue())
                 return false;
@@ -168,7 +176,8 @@ const char *simUsage()
     return "usage: tarnwick-sim [--model Varnox|Solune] [--number N] [--version A.B.C]\n"
            "                    [--summary FILE.json] [--image FILE] [--no-version] [--no-ack]\n"
            "                    [--reply-id ID] [--delay-ms N] [--malformed-first]\n"
-           "                    [--exit-after-block K] [--late-cycle N] [--alsa]\n"
+           "                    [--exit-after-block K] [--late-cycle N [--late-frames F]]\n"
+           "                    [--alsa]\n"
            "A simulated instrument on JACK: client \"<model> <number>\" with MIDI ports in and\n"
            "out; with --alsa on the ALSA sequencer instead: client \"<model> <number>\" with\n"
            "the port \"<model> <number> MIDI 1\", as a USB instrument shows there, and piece\n"
@@ -183,5 +192,7 @@ const char *simUsage()
            "  --exit-after-block K  close the client after the K-th data block message\n"
            "  --late-cycle N      (JACK) return 20 ms late from the cycle that brings the\n"
            "                      N-th incoming event, as a client the system did not\n"
-           "                      schedule in time would\n";
+           "                      schedule in time would\n"
+           "  --late-frames F     with --late-cycle: overrun instead in the cycle that holds\n"
+           "                      the frame F frames after the N-th event\n";
 }
