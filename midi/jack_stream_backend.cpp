@@ -22,6 +22,9 @@ constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
 constexpr int kOpenAttempts = 3;
+// How long a send waits for the port-connect callback to report the
+// connection that jack_port_connected() already shows.
+constexpr unsigned kConnectNoticeWaitMs = 250;
 
 timespec monotonicNow()
 {
@@ -117,7 +120,8 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
         // jackd calls the second, PipeWire's libjack only the first.
         jack_on_shutdown(client_, &JackStreamBackend::onPlainShutdown, this);
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
-        ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0;
+        ok = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this) == 0 &&
+             jack_set_port_connect_callback(client_, &JackStreamBackend::onConnect, this) == 0;
         sampleRate_ = jack_get_sample_rate(client_);
         ok = ok && jack_activate(client_) == 0;
     }
@@ -167,6 +171,7 @@ void JackStreamBackend::release()
     schedule_.reset();
     cycleWatch_.reset();
     xrunNotices_.store(0);
+    connections_.store(0);
 }
 
 uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
@@ -182,7 +187,7 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
     // A unit given up earlier may still be in the callback's hands.
     if (!waitForIdle(250))
         fail(StreamProblem::PreviousUnitHeld);
-    if (jack_port_connected(port_) == 0)
+    if (jack_port_connected(port_) == 0 || !connectionNoticed())
         fail(StreamProblem::DestinationGone);
 
     uint32_t playTicks = 0;
@@ -226,6 +231,19 @@ void JackStreamBackend::waitCycles(unsigned cycles, unsigned timeoutMs)
     const timespec deadline = addMicros(monotonicNow(), uint64_t{timeoutMs} * 1000u);
     while (cycles_.load() - start < cycles && !passed(deadline) && !shutdown_.load())
         sleepMicros(500);
+}
+
+// The process callback knows the connection only from the port-connect
+// callback, whose notice can come after jack_connect() has returned.
+bool JackStreamBackend::connectionNoticed()
+{
+    const timespec deadline = addMicros(monotonicNow(), kConnectNoticeWaitMs * 1000u);
+    while (connections_.load(std::memory_order_relaxed) <= 0) {
+        if (passed(deadline) || shutdown_.load())
+            return false;
+        sleepMicros(500);
+    }
+    return true;
 }
 
 bool JackStreamBackend::waitForIdle(unsigned timeoutMs)
@@ -293,6 +311,19 @@ int JackStreamBackend::onXrun(void *self)
     return 0;
 }
 
+// On JACK's notification thread, after any connection in the graph was made
+// or broken: counts our port's, so that the process callback need not ask
+// the graph.
+void JackStreamBackend::onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void *self)
+{
+    auto *backend = static_cast<JackStreamBackend *>(self);
+    const jack_port_t *ours = backend->port_;
+    if (jack_port_by_id(backend->client_, a) != ours &&
+        jack_port_by_id(backend->client_, b) != ours)
+        return;
+    backend->connections_.fetch_add(connect ? 1 : -1, std::memory_order_relaxed);
+}
+
 void JackStreamBackend::finishUnit(State state, StreamProblem failure)
 {
     failure_.store(static_cast<int>(failure), std::memory_order_relaxed);
@@ -307,9 +338,9 @@ void JackStreamBackend::dropCancelled()
     state_.store(Idle, std::memory_order_release);
 }
 
-// Real-time thread: no locks, no allocation, no waiting. Beyond this object
-// it calls only JACK's real-time-safe port, buffer and frame-time functions,
-// and sem_post.
+// JACK's process thread, once a cycle, in real time: no locks, no
+// allocation, no waiting, no walk of the graph. Beyond this object it calls
+// only JACK's port-buffer, MIDI-event and cycle-time functions, and sem_post.
 int JackStreamBackend::process(jack_nframes_t nframes)
 {
     cycles_.fetch_add(1, std::memory_order_relaxed);
@@ -329,7 +360,7 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     if (state != Queued)
         return 0;
     // Events written to an unconnected port vanish: that unit is not played.
-    if (jack_port_connected(port_) == 0) {
+    if (connections_.load(std::memory_order_relaxed) <= 0) {
         cycleWatch_.abandon();
         finishUnit(Failed, StreamProblem::DestinationGone);
         return 0;

@@ -78,6 +78,7 @@ private:
     static void onShutdown(jack_status_t, const char *, void *self);
     static void onPlainShutdown(void *self);
     static int onXrun(void *self);
+    static void onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void *self);
     int process(jack_nframes_t nframes);
     void playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart);
 
@@ -89,6 +90,7 @@ private:
 
     void waitCycles(unsigned cycles, unsigned timeoutMs);
     bool waitForIdle(unsigned timeoutMs);
+    bool connectionNoticed();
     uint32_t ticksToFrames(uint32_t ticks) const;
     void release();
 
@@ -107,6 +109,7 @@ private:
     std::atomic<bool> shutdown_{false};
     std::atomic<uint32_t> cycles_{0};
     std::atomic<uint32_t> xrunNotices_{0}; // counted on JACK's notification thread
+    std::atomic<int> connections_{0};      // our port's, counted there too
 
     // Process callback only.
     int next_ = 0;
