@@ -158,9 +158,12 @@ int runOnJack(const SimOptions &options, const sigset_t &signals)
         drain(*ctx, stats);
         if (stats.unplugged()) {
             stats.setExitReason("block limit");
-            // Let replies already queued (the first block's acknowledgement)
-            // leave before the ports go away.
-            for (int i = 0; i < 20 && ctx->device.pendingReplies() > 0; ++i)
+            // Leave 100 ms after the block, ignoring what comes meanwhile,
+            // as an instrument unplugged in the pause between blocks: the
+            // updater vouches for a block only some cycles after its last
+            // piece (4: up to 85 ms at a 1024-frame quantum), and replies
+            // already queued (the first block's acknowledgement) leave.
+            for (int i = 0; i < 20; ++i)
                 nanosleep(&tick, nullptr);
             break;
         }
