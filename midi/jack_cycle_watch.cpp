@@ -78,7 +78,13 @@ JackCycleWatch::Answer JackCycleWatch::cycle(const Cycle &c)
         noticesRead_[0] = noticesRead_[1] = noticesSorted_ = c.notices;
     }
     ++cycle_;
-    const bool missed = missedCycle(c);
+    const bool wroteBefore = playedLastCycle_;
+    playedLastCycle_ = false;
+    // A cycle run without us moved a piece if one was due in it, or if we
+    // wrote one in our last cycle, which we may have overrun.
+    const bool missed =
+        missedCycle(c) &&
+        (wroteBefore || (c.pieceDue && static_cast<int32_t>(c.dueFrame - c.startFrame) < 0));
     driverLate_ = driverWasLate(c);
     sortNotices(c.notices);
     last_ = c;
@@ -86,9 +92,9 @@ JackCycleWatch::Answer JackCycleWatch::cycle(const Cycle &c)
 
     if (phase_ == Phase::None)
         return Answer::NotKnownYet;
-    // A cycle run without us alone, or one that a client overran, may have
-    // moved one of our pieces or lost it. One the driver began late moved the
-    // whole graph together.
+    // A cycle run without us that held or followed a piece, or one that a
+    // client overran, may have moved one of our pieces or lost it. One the
+    // driver began late moved the whole graph together.
     if ((missed && !driverLate_) || lateClients_ != unitLateClients_) {
         phase_ = Phase::None;
         return Answer::NotWhole;
@@ -102,6 +108,7 @@ JackCycleWatch::Answer JackCycleWatch::cycle(const Cycle &c)
 
 void JackCycleWatch::played(bool first, bool last)
 {
+    playedLastCycle_ = true;
     if (first) {
         phase_ = Phase::Playing;
         unitLateClients_ = lateClients_;

@@ -19,6 +19,10 @@ public:
         float periodUsecs = 0;   // jack_get_cycle_times()'s period_usecs
         float delayUsecs = 0;    // jack_get_xrun_delayed_usecs()
         uint32_t notices = 0;    // xrun notices received so far (wraps)
+        // Where the unit's next piece is due, while it has begun and a piece
+        // is still to be written.
+        bool pieceDue = false;
+        uint32_t dueFrame = 0;
     };
     enum class Answer
     {
@@ -75,4 +79,5 @@ private:
     Phase phase_ = Phase::None;
     uint32_t unitLateClients_ = 0; // lateClients_ when the first piece was written
     uint32_t lastPieceCycle_ = 0;
+    bool playedLastCycle_ = false; // a piece was written in the cycle fed last
 };

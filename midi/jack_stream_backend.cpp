@@ -346,8 +346,13 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     cycles_.fetch_add(1, std::memory_order_relaxed);
     void *buffer = jack_port_get_buffer(port_, nframes);
     jack_midi_clear_buffer(buffer);
-    const JackCycleWatch::Cycle cycle =
+    JackCycleWatch::Cycle cycle =
         readCycle(client_, nframes, xrunNotices_.load(std::memory_order_relaxed));
+    const int count = eventCount_.load(std::memory_order_relaxed);
+    if (state_.load(std::memory_order_acquire) == Queued && next_ > 0 && next_ < count) {
+        cycle.pieceDue = true;
+        cycle.dueFrame = schedule_.last() + events_[next_].deltaFrames;
+    }
     // Whether the unit in flight was played whole: docs/missed-cycles.md.
     const JackCycleWatch::Answer answer = cycleWatch_.cycle(cycle);
 

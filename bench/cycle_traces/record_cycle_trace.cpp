@@ -106,6 +106,10 @@ int onProcess(jack_nframes_t nframes, void *arg)
     r.played = 0;
     bool late = false;
     unsigned next = p.written.load(std::memory_order_relaxed);
+    if (next > 0 && next < p.count) {
+        r.cycle.pieceDue = true;
+        r.cycle.dueFrame = p.schedule.last() + p.deltaFrames[next];
+    }
     if (p.go.load(std::memory_order_acquire)) {
         const uint32_t start = r.cycle.startFrame;
         while (next < p.count) {
@@ -343,16 +347,19 @@ int main(int argc, char **argv)
                  blocks, errors);
     std::fprintf(out, "answer %s\n", whole ? "whole" : "not-whole");
     std::fprintf(out, "pieces %u\n", p.count);
-    std::fprintf(out, "# start_frame frames start_usecs period_usecs delay_usecs notices played\n");
+    std::fprintf(out,
+                 "# start_frame frames start_usecs period_usecs delay_usecs notices due played\n");
     for (unsigned i = firstCycle > 20 ? firstCycle - 20 : 0; i < recorded; ++i) {
         const Recorded &r = p.recorded[i];
         std::string played;
         for (unsigned k = 0; k < p.count; ++k)
             if (r.played & (1u << k))
                 played += (played.empty() ? "" : ",") + std::to_string(k + 1);
-        std::fprintf(out, "c %u %u %llu %.9g %.9g %u %s\n", r.cycle.startFrame, r.cycle.frames,
+        const std::string due = r.cycle.pieceDue ? std::to_string(r.cycle.dueFrame) : "-";
+        std::fprintf(out, "c %u %u %llu %.9g %.9g %u %s %s\n", r.cycle.startFrame, r.cycle.frames,
                      static_cast<unsigned long long>(r.cycle.startUsecs), r.cycle.periodUsecs,
-                     r.cycle.delayUsecs, r.cycle.notices, played.empty() ? "-" : played.c_str());
+                     r.cycle.delayUsecs, r.cycle.notices, due.c_str(),
+                     played.empty() ? "-" : played.c_str());
     }
     std::fclose(out);
     jack_client_close(p.client);
