@@ -22,6 +22,9 @@ const QStringList kListed = {"Varnox 1: model Varnox, device id 0x03", "  input:
 const QStringList kSecondListed = {"Solune 2: model Solune, device id 0x02",
                                    "  input:  Solune 2:out", "  output: Solune 2:in"};
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
+// jackd run asynchronously, where a late client's cycle is run without it.
+constexpr MidiSystems kAsyncJackd =
+    systemBit(MidiSystemKind::JackAsync) | systemBit(MidiSystemKind::JackRealtime);
 
 struct Signal
 {
@@ -71,6 +74,15 @@ const FlashRow kRows[] = {
      kOpened + QStringList{"Prepare for update", "Updating",
      "Please wait until the update has finished.", "The update was interrupted.", "Update failed"},
      kAnyProgress, kAsReported},
+    // The instrument overruns its cycle right after piece 10 of the last of
+    // three blocks (--late-cycle counts the version request) and misses the
+    // last piece: the update fails, exit status 1. The port's message comes
+    // twice: RtMidi's own report on stderr, then the log line.
+    {"instrument late after piece 10 of the last block", kAsyncJackd, 1, {"--late-cycle", "33"},
+     {"FILE"}, 3, {}, 1, kOpened + QStringList{"Prepare for update", "Updating",
+     "MidiOutJack::sendStream: a MIDI cycle was missed; the unit was not played whole.",
+     "MidiOutJack::sendStream: a MIDI cycle was missed; the unit was not played whole.",
+     "Update failed"}, {"30% 1/3 blocks, 256/668 bytes", "60% 2/3 blocks, 512/668 bytes"}, 2},
 };
 // clang-format on
 
