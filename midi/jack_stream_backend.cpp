@@ -1,7 +1,8 @@
 #include "jack_stream_backend.h"
 
+#include "jack_cycle_reading.h"
+
 #include <jack/midiport.h>
-#include <jack/statistics.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -23,11 +24,9 @@ constexpr long kNanosPerSecond = 1000000000L;
 // How long a send waits beyond the unit's own play time.
 constexpr unsigned kCompletionSlackMs = 2000;
 constexpr int kOpenAttempts = 3;
-// How many cycles a driver's xrun waits for its notice, which JACK's
-// notification thread may deliver late on a loaded machine.
-constexpr uint32_t kDriverNoticeWaitCycles = 64;
-// The cycles after the driver's own xrun whose notices all count as its.
-constexpr uint32_t kDriverEchoCycles = 8;
+// How long a send waits for the port-connect callback to report the
+// connection that jack_port_connected() already shows.
+constexpr unsigned kConnectNoticeWaitMs = 250;
 
 timespec monotonicNow()
 {
@@ -159,11 +158,12 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
         // jackd calls the second, PipeWire's libjack only the first.
         jack_on_shutdown(client_, &JackStreamBackend::onPlainShutdown, this);
         jack_on_info_shutdown(client_, &JackStreamBackend::onShutdown, this);
-        cycleDelay_ = jack_get_xrun_delayed_usecs(client_);
-        lastDriverXrunCycle_ = cycles_.load() - kDriverNoticeWaitCycles - 1;
         sampleRate_ = jack_get_sample_rate(client_);
         if ((rc = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this)))
             refusal = "jack_set_xrun_callback returned " + std::to_string(rc);
+        else if ((rc = jack_set_port_connect_callback(client_, &JackStreamBackend::onConnect,
+                                                      this)))
+            refusal = "jack_set_port_connect_callback returned " + std::to_string(rc);
         else if ((rc = jack_activate(client_)))
             refusal = "jack_activate returned " + std::to_string(rc);
         else if ((rc = jack_connect(client_, jack_port_name(port_), destination.c_str())) &&
@@ -210,11 +210,9 @@ void JackStreamBackend::release()
     shutdown_.store(false);
     next_ = 0;
     schedule_.reset();
-    seenCycle_ = false;
+    cycleWatch_.reset();
     xrunNotices_.store(0);
-    noticesSeen_[0] = noticesSeen_[1] = noticesCounted_ = 0;
-    driverXrunsUnmatched_ = lateClients_ = unitLateClients_ = 0;
-    cycleStartUsecs_ = 0;
+    connections_.store(0);
 }
 
 uint32_t JackStreamBackend::ticksToFrames(uint32_t ticks) const
@@ -230,7 +228,7 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
     // A unit given up earlier may still be in the callback's hands.
     if (!waitForIdle(250))
         fail(StreamProblem::PreviousUnitHeld);
-    if (jack_port_connected(port_) == 0)
+    if (jack_port_connected(port_) == 0 || !connectionNoticed())
         fail(StreamProblem::DestinationGone);
 
     uint32_t playTicks = 0;
@@ -257,7 +255,6 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
     }
     if (takeBackUnit() == Failed)
         fail(static_cast<StreamProblem>(failure_.load()));
-    sleepUntilFrame(lastFrame_.load(std::memory_order_acquire), deadline);
 }
 
 std::optional<StreamProblem> JackStreamBackend::loss() const
@@ -269,24 +266,25 @@ std::optional<StreamProblem> JackStreamBackend::loss() const
     return std::nullopt;
 }
 
-// The callback hands the unit back when it writes the last event, which may
-// lie later in the cycle: the send returns only once that frame has come.
-void JackStreamBackend::sleepUntilFrame(uint32_t frame, const timespec &deadline)
-{
-    for (;;) {
-        const int32_t ahead = static_cast<int32_t>(frame - jack_frame_time(client_));
-        if (ahead <= 0 || shutdown_.load() || passed(deadline))
-            return;
-        sleepMicros(uint64_t(ahead) * 1000000u / sampleRate_ + 50u);
-    }
-}
-
 void JackStreamBackend::waitCycles(unsigned cycles, unsigned timeoutMs)
 {
     const uint32_t start = cycles_.load();
     const timespec deadline = addMicros(monotonicNow(), uint64_t{timeoutMs} * 1000u);
     while (cycles_.load() - start < cycles && !passed(deadline) && !shutdown_.load())
         sleepMicros(500);
+}
+
+// The process callback knows the connection only from the port-connect
+// callback, whose notice can come after jack_connect() has returned.
+bool JackStreamBackend::connectionNoticed()
+{
+    const timespec deadline = addMicros(monotonicNow(), kConnectNoticeWaitMs * 1000u);
+    while (connections_.load(std::memory_order_relaxed) <= 0) {
+        if (passed(deadline) || shutdown_.load())
+            return false;
+        sleepMicros(500);
+    }
+    return true;
 }
 
 bool JackStreamBackend::waitForIdle(unsigned timeoutMs)
@@ -347,11 +345,24 @@ void JackStreamBackend::onShutdown(jack_status_t, const char *, void *self)
 }
 
 // On JACK's notification thread, some time after any xrun: the notice does
-// not say whose. The process callback tells the driver's from a client's.
+// not say whose. The cycle watch tells the driver's from a client's.
 int JackStreamBackend::onXrun(void *self)
 {
     static_cast<JackStreamBackend *>(self)->xrunNotices_.fetch_add(1, std::memory_order_relaxed);
     return 0;
+}
+
+// On JACK's notification thread, after any connection in the graph was made
+// or broken: counts our port's, so that the process callback need not ask
+// the graph.
+void JackStreamBackend::onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void *self)
+{
+    auto *backend = static_cast<JackStreamBackend *>(self);
+    const jack_port_t *ours = backend->port_;
+    if (jack_port_by_id(backend->client_, a) != ours &&
+        jack_port_by_id(backend->client_, b) != ours)
+        return;
+    backend->connections_.fetch_add(connect ? 1 : -1, std::memory_order_relaxed);
 }
 
 void JackStreamBackend::finishUnit(State state, StreamProblem failure)
@@ -368,120 +379,71 @@ void JackStreamBackend::dropCancelled()
     state_.store(Idle, std::memory_order_release);
 }
 
-// Whether the server ran a cycle without us since our last one: cycles follow
-// each other without a gap in frame time, so a later start means one was
-// skipped (we were late, or the graph waited for another client). A
-// synchronous server waits for every client and never skips.
-bool JackStreamBackend::missedCycle(uint32_t cycleStart, jack_nframes_t nframes)
-{
-    const bool missed = seenCycle_ && cycleStart != nextCycleStart_;
-    seenCycle_ = true;
-    nextCycleStart_ = cycleStart + nframes;
-    return missed;
-}
-
-// Real-time thread: no locks, no allocation, no waiting. Beyond this object
-// it calls only JACK's real-time-safe port, buffer and frame-time functions,
-// and sem_post.
+// JACK's process thread, once a cycle, in real time: no locks, no
+// allocation, no waiting, no walk of the graph. Beyond this object it calls
+// only JACK's port-buffer, MIDI-event and cycle-time functions, and sem_post.
 int JackStreamBackend::process(jack_nframes_t nframes)
 {
     cycles_.fetch_add(1, std::memory_order_relaxed);
     void *buffer = jack_port_get_buffer(port_, nframes);
     jack_midi_clear_buffer(buffer);
-    const uint32_t cycleStart = jack_last_frame_time(client_);
-    const bool missed = missedCycle(cycleStart, nframes);
-    const bool driverLate = countXruns();
+    JackCycleWatch::Cycle cycle =
+        readCycle(client_, nframes, xrunNotices_.load(std::memory_order_relaxed));
+    const int count = eventCount_.load(std::memory_order_relaxed);
+    if (state_.load(std::memory_order_acquire) == Queued && next_ > 0 && next_ < count) {
+        cycle.pieceDue = true;
+        cycle.dueFrame = schedule_.last() + events_[next_].deltaFrames;
+    }
+    // Whether the unit in flight was played whole: docs/missed-cycles.md.
+    const JackCycleWatch::Answer answer = cycleWatch_.cycle(cycle);
 
     const int state = state_.load(std::memory_order_acquire);
     if (state == Cancelled) {
+        cycleWatch_.abandon();
         dropCancelled();
         return 0;
     }
     if (state != Queued)
         return 0;
     // Events written to an unconnected port vanish: that unit is not played.
-    if (jack_port_connected(port_) == 0) {
+    if (connections_.load(std::memory_order_relaxed) <= 0) {
+        cycleWatch_.abandon();
         finishUnit(Failed, StreamProblem::DestinationGone);
         return 0;
     }
-    // Once the unit has begun, a cycle run without us alone, or one that a
-    // client overran, may have moved a piece closer to the next or lost it:
-    // rather than play on, the unit fails. A cycle that the driver itself
-    // skipped or began late delayed every client alike, so our next event
-    // still comes a full gap after the last. Before its first piece, a late
-    // start only waits longer.
-    if (next_ > 0 && ((missed && !driverLate) || lateClients_ != unitLateClients_)) {
+    if (answer == JackCycleWatch::Answer::NotWhole) {
         finishUnit(Failed, StreamProblem::MissedCycle);
         return 0;
     }
-    playDue(buffer, nframes, cycleStart);
+    if (answer == JackCycleWatch::Answer::Whole) {
+        finishUnit(Played, StreamProblem::EventRefused);
+        return 0;
+    }
+    playDue(buffer, nframes, cycle.startFrame);
     return 0;
 }
 
-// Sorts the xrun notices, which do not say whose they are. The driver's own
-// late wake-ups move no event against another: the whole graph runs late
-// together, and every client that the late cycle caught unfinished gets a
-// notice of its own. We see such a cycle begin late (its start more than half
-// a period late, or a new delay figure, set before it). A notice that comes
-// neither within a few cycles of one nor matched by one still waiting for its
-// notice (JACK's notification thread may deliver late on a loaded machine) is
-// a client that overran its cycle alone, which may have lost or crowded one
-// of our pieces. Notices are taken two cycles late, as the server may post
-// one before the cycle in which we see the driver's lateness. Returns whether
-// the driver was late for this cycle.
-bool JackStreamBackend::countXruns()
-{
-    const uint32_t cycle = cycles_.load(std::memory_order_relaxed);
-    const float delay = jack_get_xrun_delayed_usecs(client_);
-    bool driverXrun = delay != cycleDelay_;
-    cycleDelay_ = delay;
-    jack_nframes_t frames = 0;
-    jack_time_t start = 0, next = 0;
-    float periodUsecs = 0;
-    if (jack_get_cycle_times(client_, &frames, &start, &next, &periodUsecs) == 0) {
-        driverXrun =
-            driverXrun || (cycleStartUsecs_ != 0 &&
-                           static_cast<float>(start - cycleStartUsecs_) > 1.5f * periodUsecs);
-        cycleStartUsecs_ = start;
-    }
-    if (driverXrun) {
-        ++driverXrunsUnmatched_;
-        lastDriverXrunCycle_ = cycle;
-    } else if (cycle - lastDriverXrunCycle_ > kDriverNoticeWaitCycles) {
-        driverXrunsUnmatched_ = 0; // its notice never came
-    }
-    const uint32_t notices = noticesSeen_[0];
-    noticesSeen_[0] = noticesSeen_[1];
-    noticesSeen_[1] = xrunNotices_.load(std::memory_order_relaxed);
-    for (; noticesCounted_ != notices; ++noticesCounted_) {
-        if (cycle - lastDriverXrunCycle_ <= kDriverEchoCycles)
-            driverXrunsUnmatched_ = 0;
-        else if (driverXrunsUnmatched_ > 0)
-            --driverXrunsUnmatched_;
-        else
-            ++lateClients_;
-    }
-    return driverXrun;
-}
-
+// Writes the events due in this cycle. The unit is handed back only once the
+// watch has its answer, some cycles after the last event.
 void JackStreamBackend::playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart)
 {
     const int count = eventCount_.load(std::memory_order_relaxed);
+    const bool first = next_ == 0;
+    const int from = next_;
     while (next_ < count) {
         const Event &event = events_[next_];
         const uint32_t due = schedule_.due(cycleStart, event.deltaFrames);
         const uint32_t offset = due - cycleStart;
         if (offset >= nframes)
-            return;
+            break;
         if (jack_midi_event_write(buffer, offset, event.bytes, event.size) != 0) {
+            cycleWatch_.abandon();
             finishUnit(Failed, StreamProblem::EventRefused);
             return;
         }
-        if (next_ == 0)
-            unitLateClients_ = lateClients_;
         schedule_.played(due);
         ++next_;
     }
-    lastFrame_.store(schedule_.last(), std::memory_order_relaxed);
-    finishUnit(Played, StreamProblem::EventRefused);
+    if (next_ != from)
+        cycleWatch_.played(first, next_ == count);
 }

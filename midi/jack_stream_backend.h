@@ -1,5 +1,6 @@
 #pragma once
 
+#include "jack_cycle_watch.h"
 #include "stream_backend.h"
 #include "stream_schedule.h"
 
@@ -12,10 +13,11 @@
 // Streaming output on JACK: a client of our own with one MIDI output port,
 // connected to the destination. The send queues the unit's events; the
 // process callback writes each at its exact frame, so the pieces are exactly
-// 10 ms apart in frame time, and posts a semaphore after the last one. On an
-// asynchronous server a cycle can run without us (we were late, or another
-// client was): the unit is then failed rather than finished with a piece
-// missing or out of step.
+// 10 ms apart in frame time, and posts a semaphore once the unit's answer is
+// in, a few cycles after the last one. On an asynchronous server a cycle can
+// run without us (we were late, or another client was): the unit is then
+// failed rather than finished with a piece missing or out of step
+// (JackCycleWatch, docs/missed-cycles.md).
 class JackStreamBackend final : public StreamBackend
 {
 public:
@@ -50,7 +52,7 @@ protected:
 private:
     // Who holds the unit in events_. The only moves, each made in one function:
     //   Idle      -> Queued     send      queueUnit()    events written; the callback may play
-    //   Queued    -> Played     callback  finishUnit()   the last event is written
+    //   Queued    -> Played     callback  finishUnit()   the watch: played whole
     //   Queued    -> Failed     callback  finishUnit()   it cannot be played whole (failure_)
     //   Queued    -> Cancelled  send      cancelUnit()   the send stopped waiting
     //   Played, Failed -> Idle  send      takeBackUnit()
@@ -76,9 +78,8 @@ private:
     static void onShutdown(jack_status_t, const char *, void *self);
     static void onPlainShutdown(void *self);
     static int onXrun(void *self);
+    static void onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void *self);
     int process(jack_nframes_t nframes);
-    bool missedCycle(uint32_t cycleStart, jack_nframes_t nframes);
-    bool countXruns();
     void playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart);
 
     void queueUnit(size_t count);
@@ -89,7 +90,7 @@ private:
 
     void waitCycles(unsigned cycles, unsigned timeoutMs);
     bool waitForIdle(unsigned timeoutMs);
-    void sleepUntilFrame(uint32_t frame, const struct timespec &deadline);
+    bool connectionNoticed();
     uint32_t ticksToFrames(uint32_t ticks) const;
     void release();
 
@@ -105,22 +106,13 @@ private:
     std::atomic<int> eventCount_{0};
     std::atomic<int> state_{Idle};
     std::atomic<int> failure_{0};
-    std::atomic<uint32_t> lastFrame_{0};
     std::atomic<bool> shutdown_{false};
     std::atomic<uint32_t> cycles_{0};
     std::atomic<uint32_t> xrunNotices_{0}; // counted on JACK's notification thread
+    std::atomic<int> connections_{0};      // our port's, counted there too
 
     // Process callback only.
     int next_ = 0;
     StreamSchedule schedule_;
-    bool seenCycle_ = false;
-    uint32_t nextCycleStart_ = 0;       // where the cycle after the last one we ran starts
-    float cycleDelay_ = 0;              // the driver's xrun delay figure at our last cycle
-    uint32_t driverXrunsUnmatched_ = 0; // the driver's xruns whose notice is still to come
-    uint32_t lastDriverXrunCycle_ = 0;
-    jack_time_t cycleStartUsecs_ = 0; // when the driver began our last cycle
-    uint32_t noticesSeen_[2] = {};    // xrunNotices_ one and two cycles ago
-    uint32_t noticesCounted_ = 0;
-    uint32_t lateClients_ = 0;     // notices no driver xrun accounts for
-    uint32_t unitLateClients_ = 0; // lateClients_ when the unit's first event was written
+    JackCycleWatch cycleWatch_;
 };

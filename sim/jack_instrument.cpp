@@ -38,17 +38,31 @@ struct Context final : SimSink
     SimDevice device;
     std::atomic<std::uint64_t> lost{0};
     std::atomic<bool> serverGone{false};
-    // --late-cycle: the incoming event whose cycle overruns, and the count so far.
+    // --late-cycle: the incoming event whose cycle overruns, and the count so
+    // far; --late-frames: the overrun comes in the cycle that holds the frame
+    // that many frames after that event.
     unsigned lateAtEvent = 0;
+    unsigned lateFrames = 0;
     unsigned events = 0;
+    bool lateArmed = false;
+    jack_nframes_t lateFrame = 0;
 };
 
-// Deliberately not real-time safe: a client that overran its cycle.
-void overrunIfAsked(Context &ctx, jack_nframes_t arrived)
+// Counts an incoming event; the late one arms the overrun.
+void countForOverrun(Context &ctx, jack_nframes_t frame)
 {
-    const unsigned before = ctx.events;
-    ctx.events += arrived;
-    if (ctx.lateAtEvent > before && ctx.lateAtEvent <= ctx.events) {
+    if (++ctx.events == ctx.lateAtEvent) {
+        ctx.lateArmed = true;
+        ctx.lateFrame = frame + ctx.lateFrames;
+    }
+}
+
+// Deliberately not real-time safe: a client that overran its cycle, the one
+// that holds lateFrame (or at once, had that passed).
+void overrunIfAsked(Context &ctx, jack_nframes_t cycleStart, jack_nframes_t nframes)
+{
+    if (ctx.lateArmed && static_cast<int32_t>(ctx.lateFrame - (cycleStart + nframes)) < 0) {
+        ctx.lateArmed = false;
         const timespec late{0, 20 * 1000 * 1000};
         nanosleep(&late, nullptr);
     }
@@ -65,10 +79,12 @@ int process(jack_nframes_t nframes, void *arg)
     const jack_nframes_t events = jack_midi_get_event_count(inBuffer);
     for (jack_nframes_t i = 0; i < events; ++i) {
         jack_midi_event_t event;
-        if (jack_midi_event_get(&event, inBuffer, i) == 0)
+        if (jack_midi_event_get(&event, inBuffer, i) == 0) {
             ctx->device.receive(cycleStart + event.time, event.buffer, event.size, *ctx);
+            countForOverrun(*ctx, cycleStart + event.time);
+        }
     }
-    overrunIfAsked(*ctx, events);
+    overrunIfAsked(*ctx, cycleStart, nframes);
     // Each reply is one whole event.
     ctx->device.emitDue(
         cycleStart, nframes,
@@ -115,6 +131,7 @@ int runOnJack(const SimOptions &options, const sigset_t &signals)
     auto *ctx = new Context(config); // large (fixed buffers): keep it off the stack
     ctx->client = client;
     ctx->lateAtEvent = options.lateCycle;
+    ctx->lateFrames = options.lateFrames;
     ctx->ring = jack_ringbuffer_create(kRingBytes);
     ctx->in = jack_port_register(client, "in", JACK_DEFAULT_MIDI_TYPE, JackPortIsInput, 0);
     ctx->out = jack_port_register(client, "out", JACK_DEFAULT_MIDI_TYPE, JackPortIsOutput, 0);
@@ -141,9 +158,12 @@ int runOnJack(const SimOptions &options, const sigset_t &signals)
         drain(*ctx, stats);
         if (stats.unplugged()) {
             stats.setExitReason("block limit");
-            // Let replies already queued (the first block's acknowledgement)
-            // leave before the ports go away.
-            for (int i = 0; i < 20 && ctx->device.pendingReplies() > 0; ++i)
+            // Leave 100 ms after the block, ignoring what comes meanwhile,
+            // as an instrument unplugged in the pause between blocks: the
+            // updater vouches for a block only some cycles after its last
+            // piece (4: up to 85 ms at a 1024-frame quantum), and replies
+            // already queued (the first block's acknowledgement) leave.
+            for (int i = 0; i < 20; ++i)
                 nanosleep(&tick, nullptr);
             break;
         }

@@ -139,6 +139,14 @@ bool parseSimOptions(const std::vector<std::string> &args, SimOptions &options, 
                 return false;
             }
             options.lateCycle = unsigned(v);
+        } else if (name == "--late-frames") {
+            if (!needValue())
+                return false;
+            if (!parseInt(value, 0, 480000, v)) {
+                error = "--late-frames must be 0 to 480000, not '" + value + "'";
+                return false;
+            }
+            options.lateFrames = unsigned(v);
         } else if (name == "--no-version") {
             if (!noValue())
                 return false;
@@ -172,8 +180,8 @@ const char *simUsage()
     return "usage: tarnwick-sim [--model Varnox|Solune] [--number N] [--version A.B.C]\n"
            "                    [--summary FILE.json] [--image FILE] [--no-version] [--no-ack]\n"
            "                    [--reply-id ID] [--delay-ms N] [--malformed-first]\n"
-           "                    [--exit-after-block K] [--late-cycle N] [--alsa]\n"
-           "                    [--wine-framing]\n"
+           "                    [--exit-after-block K] [--late-cycle N [--late-frames F]]\n"
+           "                    [--alsa] [--wine-framing]\n"
            "A simulated instrument on JACK: client \"<model> <number>\" with MIDI ports in and\n"
            "out; with --alsa on the ALSA sequencer instead: client \"<model> <number>\" with\n"
            "the port \"<model> <number> MIDI 1\", as a USB instrument shows there, and piece\n"
@@ -189,6 +197,8 @@ const char *simUsage()
            "  --late-cycle N      (JACK) return 20 ms late from the cycle that brings the\n"
            "                      N-th incoming event, as a client the system did not\n"
            "                      schedule in time would\n"
+           "  --late-frames F     with --late-cycle: overrun instead in the cycle that holds\n"
+           "                      the frame F frames after the N-th event\n"
            "  --wine-framing      each piece arrives as Wine's winmm sends it, as a SysEx\n"
            "                      message of its own (F0 in front of a piece that goes on\n"
            "                      a message, F7 after one that does not end with one):\n"

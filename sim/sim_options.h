@@ -18,6 +18,7 @@ struct SimOptions
     bool malformedFirst = false;
     unsigned exitAfterBlock = 0; // 0: never
     unsigned lateCycle = 0;      // 0: never
+    unsigned lateFrames = 0;     // after the lateCycle-th event's frame
     bool alsa = false;           // on the ALSA sequencer instead of JACK
     bool wineFraming = false;    // pieces framed by Wine's winmm (see SimConfig)
     bool help = false;

@@ -1,6 +1,7 @@
 // The streaming port on a real MIDI system: what an independent witness
 // (jack_midi_dump -a) receives, bytes and frame times, at three periods, and
-// that sends allocate nothing. How a send ends when the server or the
+// that nothing in the process allocates (the counter counts every thread)
+// while sends run and in the idle cycles after. How a send ends when the server or the
 // instrument goes away under it is in the window's fault rows, which see the
 // same texts in the log.
 #include "allocation_counter.h"
@@ -23,6 +24,11 @@ using Clock = std::chrono::steady_clock;
 long long msSince(Clock::time_point t)
 {
     return std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - t).count();
+}
+
+long long usSince(Clock::time_point t)
+{
+    return std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - t).count();
 }
 
 // Opens the port on the output named `name`, which takes connections by now.
@@ -68,12 +74,21 @@ private slots:
     void witness_data()
     {
         QTest::addColumn<unsigned>("period");
-        for (unsigned period : {64u, 128u, 256u})
-            QTest::addRow("period %u", period) << period;
+        // From block a's last piece to block b's first, b sent as soon as a
+        // returned: a send returns once its unit's answer is in, 4 cycles
+        // after the cycle of the last piece (docs/missed-cycles.md), and b
+        // starts at the next cycle, or 10 ms after a's last piece if that is
+        // later. Block a's last piece lies 4800 frames after its first, which
+        // starts a cycle: 0, 64 and 192 frames into its cycle.
+        QTest::addColumn<long long>("boundaryFrames");
+        QTest::addRow("period 64") << 64u << 480LL;
+        QTest::addRow("period 128") << 128u << 576LL;
+        QTest::addRow("period 256") << 256u << 1088LL;
     }
     void witness()
     {
         QFETCH(unsigned, period);
+        QFETCH(long long, boundaryFrames);
         auto system = MidiSystem::create(period);
         QVERIFY(system->startServer());
         const std::string log =
@@ -97,10 +112,10 @@ private slots:
         out.sendStream(a.data(), a.size());
         const long long playedAMs = msSince(started);
         out.sendStream(b.data(), b.size());
-        const long allocations = stopCountingAllocations();
         const auto bReturned = Clock::now();
-        std::this_thread::sleep_for(std::chrono::milliseconds(40)); // idle
-        const long long idleMs = msSince(bReturned);
+        std::this_thread::sleep_for(std::chrono::milliseconds(40)); // idle cycles
+        const long allocations = stopCountingAllocations();
+        const long long idleUs = usSince(bReturned);
         out.sendStream(c.data(), c.size());
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         out.closePort();
@@ -119,16 +134,21 @@ private slots:
                 QVERIFY2(d.bytes == Unit(unit.begin() + long(48 * k),
                                          unit.begin() + long(std::min<size_t>(48 * k + 48, 524))),
                          qPrintable(QString("unit %1 piece %2").arg(u).arg(k)));
-                if (k > 0 || u == 1) // block b follows block a at once: 10 ms too
+                if (k > 0)
                     QCOMPARE(d.frame - seen[u * 11 + k].frame, 480LL);
+                else if (u == 1) // block b sent as soon as block a returned
+                    QCOMPARE(d.frame - seen[u * 11 + k].frame, boundaryFrames);
             }
         }
-        // After the idle gap the next unit starts at once, not 10 ms late.
+        // After the idle gap the next unit starts at once: no later than block
+        // b, sent at once, started after block a, plus the idle time, plus
+        // the wait for a cycle to begin. Not 10 ms late.
         const long long gap = seen[23].frame - seen[22].frame;
-        const long long lateFrames = gap - idleMs * 48;
-        qInfo("idle gap %lld frames for %lld ms idle: %lld frames beyond it", gap, idleMs,
-              lateFrames);
-        QVERIFY2(gap >= 480 && lateFrames < 480, qPrintable(QString::number(lateFrames)));
+        const long long lateFrames = gap - boundaryFrames - idleUs * 48 / 1000;
+        qInfo("idle gap %lld frames for %lld us idle: %lld frames beyond the boundary's", gap,
+              idleUs, lateFrames);
+        QVERIFY(gap >= 480);
+        QVERIFY2(lateFrames < period, qPrintable(QString::number(lateFrames)));
     }
 };
 
