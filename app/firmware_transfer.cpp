@@ -100,24 +100,26 @@ bool FirmwareTransfer::sendBlocks()
             observer_.log(tr("The update was interrupted."));
             return false;
         }
+        const bool first = blockNumber == 1;
         StepClock::time_point pauseEnds;
-        if (blockNumber == 1) {
+        if (first) {
             if (!sendFirstBlockAndAwaitAcknowledgement())
                 return false;
             pauseEnds = StepClock::now() + std::chrono::milliseconds(kAfterAckMs);
-            observer_.log(tr("Updating"));
         } else {
             send();
             pauseEnds = StepClock::now() + std::chrono::milliseconds(kBetweenBlocksMs);
         }
-        observer_.blockDone(blockNumber, blockCount_);
         // The pause after the acknowledgement comes even after a single
         // block; none follows the last block.
-        const bool pauses = blockNumber == 1 || blockNumber != blockCount_;
-        ++blockNumber;
-        next = readBlock(blockNumber);
+        const bool pauses = first || blockNumber != blockCount_;
+        next = readBlock(blockNumber + 1);
         if (pauses)
             waitStepUntil(pauseEnds);
+        if (first)
+            observer_.log(tr("Updating"));
+        observer_.blockDone(blockNumber, blockCount_);
+        ++blockNumber;
     }
     if (next == NextBlock::Failed)
         return false;

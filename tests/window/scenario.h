@@ -45,7 +45,9 @@ enum class Fault
 
 // Idle: ports and file open, before Upload FW. VersionQuery: while Open polls
 // for the version reply. BeforeAck: block 1 played, the upload polling for its
-// acknowledgement. MidUnit: 50 ms into a block's pieces.
+// acknowledgement. MidUnit: 50 ms after the bar's change. BetweenBlocks: in the
+// pause before the block whose value the bar has just taken (the bar shows a
+// block's value from the pause before it on).
 enum class When
 {
     BeforeOpen,
