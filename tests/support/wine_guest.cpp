@@ -45,8 +45,7 @@ QString WineGuest::start(const QString &folder)
     }
     qputenv("WINEPREFIX", prefix.toLocal8Bit());
     qputenv("WINEDEBUG", "-all");
-    // No PulseAudio in the guest: Wine's driver for it only complains.
-    qputenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d;winepulse.drv=d");
+    qputenv("WINEDLLOVERRIDES", "winemenubuilder.exe=d");
     // The Wine server looks up the time zone once a second. Without TZ, the C
     // library then reads /etc/localtime, which in the guest lies on the 9p
     // root: that stalls the server for 6 to 10 ms, and every timed wait that

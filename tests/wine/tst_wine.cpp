@@ -17,9 +17,14 @@
 
 namespace {
 
-// Wine's player paces to the millisecond, within about 2 ms: 8 to 12 ms.
+// Wine's player paces to the millisecond, within about 2 ms: at least 8 ms,
+// which pieces bunched after a pause or after a late piece (the faults these
+// rows are for) are not. Above, it mostly keeps to 12 ms, but in the guest's
+// one emulated CPU a piece now and then comes late, by up to about 10 ms more
+// (13 to 18 ms seen on a quiet machine, one in a run); bench_wine_gaps gives
+// the figures. So the bound above only catches a stall.
 constexpr int kMinGapTicks = 8 * SequencerWitness::kTicksPerMs;
-constexpr int kMaxGapTicks = 12 * SequencerWitness::kTicksPerMs;
+constexpr int kMaxGapTicks = 40 * SequencerWitness::kTicksPerMs;
 constexpr int kDriverLimitMs = 60000;
 
 struct Outcome
