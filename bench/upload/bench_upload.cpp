@@ -16,7 +16,7 @@
 // from this bench would count the bench's own pages in its peak).
 //
 // Run: build/bench/bench_upload [--flash] [--period F] [blocks ...]   (default: 16 128)
-//      xvfb-run -a build/bench/bench_upload --display [blocks ...]   (the window on X)
+//      xvfb-run -a build/bench/bench_upload --on-x [blocks ...]   (the window on X)
 //      build/bench/bench_upload [--flash] [--period F] --repeat N blocks
 // The second form uploads N times and counts the outcomes: finished with the
 // image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
@@ -218,11 +218,11 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
 
 int main(int argc, char **argv)
 {
-    // Offscreen unless --display: then the window is drawn on the X display
+    // Offscreen unless --on-x: then the window is drawn on the X display
     // of DISPLAY (QT_SCALE_FACTOR=2 draws it as on a 200 % screen).
     bool display = false;
     for (int i = 1; i < argc; ++i)
-        display = display || QLatin1String(argv[i]) == QLatin1String("--display");
+        display = display || QLatin1String(argv[i]) == QLatin1String("--on-x");
     if (!display)
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
@@ -233,7 +233,7 @@ int main(int argc, char **argv)
     for (int i = 1; i < argc; ++i) {
         if (QLatin1String(argv[i]) == QLatin1String("--flash"))
             flash = true;
-        else if (QLatin1String(argv[i]) == QLatin1String("--display"))
+        else if (QLatin1String(argv[i]) == QLatin1String("--on-x"))
             continue;
         else if (QLatin1String(argv[i]) == QLatin1String("--repeat") && i + 1 < argc)
             repeat = QString::fromLocal8Bit(argv[++i]).toInt();
