@@ -18,6 +18,7 @@
 //   none        nobody
 #include "device_id.h"
 #include "jack_cycle_reading.h"
+#include "jack_midi_dump.h"
 #include "messages.h"
 #include "midi_system.h"
 #include "stream_framing.h"
@@ -161,30 +162,6 @@ pid_t jackdPid()
     return found;
 }
 
-struct Dumped
-{
-    long long frame;
-    std::vector<unsigned char> bytes;
-};
-
-std::vector<Dumped> readDump(const std::string &path)
-{
-    std::ifstream in(path);
-    const std::regex line(R"(^\s*(\d+):((?: [0-9a-f]{2})+)\s*$)");
-    std::vector<Dumped> events;
-    for (std::string text; std::getline(in, text);) {
-        std::smatch m;
-        if (!std::regex_match(text, m, line))
-            continue;
-        Dumped d{std::stoll(m[1]), {}};
-        std::istringstream hex(m[2]);
-        for (unsigned b; hex >> std::hex >> b;)
-            d.bytes.push_back(static_cast<unsigned char>(b));
-        events.push_back(d);
-    }
-    return events;
-}
-
 std::string joined(const std::vector<long long> &v)
 {
     std::string s;
@@ -316,7 +293,7 @@ int main(int argc, char **argv)
     std::vector<long long> dumpGaps;
     unsigned dumpPieces = 0;
     long long previous = -1;
-    for (const Dumped &d : readDump(dumpLog)) {
+    for (const DumpedEvent &d : readJackMidiDump(dumpLog)) {
         ++dumpPieces;
         if (previous >= 0)
             dumpGaps.push_back(d.frame - previous);

@@ -5,6 +5,7 @@
 // instrument goes away under it is in the window's fault rows, which see the
 // same texts in the log.
 #include "allocation_counter.h"
+#include "jack_midi_dump.h"
 #include "midi_system.h"
 #include "stream_midi_out.h"
 #include "units.h"
@@ -14,7 +15,6 @@
 #include <chrono>
 #include <csignal>
 #include <fstream>
-#include <regex>
 #include <thread>
 
 namespace {
@@ -38,30 +38,6 @@ bool openOn(StreamMidiOut &out, const std::string &name)
         if (out.getPortName(i) == name)
             out.openStreamPort(i);
     return out.isPortOpen();
-}
-
-struct Dumped
-{
-    long long frame;
-    Unit bytes;
-};
-
-std::vector<Dumped> readDump(const std::string &path)
-{
-    std::ifstream in(path);
-    const std::regex line(R"(^\s*(\d+):((?: [0-9a-f]{2})+)\s*$)");
-    std::vector<Dumped> events;
-    for (std::string text; std::getline(in, text);) {
-        std::smatch m;
-        if (!std::regex_match(text, m, line))
-            continue;
-        Dumped d{std::stoll(m[1]), {}};
-        std::istringstream hex(m[2]);
-        for (unsigned b; hex >> std::hex >> b;)
-            d.bytes.push_back(static_cast<unsigned char>(b));
-        events.push_back(d);
-    }
-    return events;
 }
 
 } // namespace
@@ -123,14 +99,14 @@ private slots:
 
         QCOMPARE(allocations, 0L);
         QVERIFY2(playedAMs >= 100, qPrintable(QString::number(playedAMs))); // 10 gaps of 10 ms
-        const std::vector<Dumped> seen = readDump(log);
+        const std::vector<DumpedEvent> seen = readJackMidiDump(log);
         std::remove(log.c_str());
         QCOMPARE(seen.size(), size_t(1 + 3 * 11));
         QVERIFY(seen[0].bytes == kRequest);
         for (size_t u = 0; u < 3; ++u) {
             const Unit &unit = u == 0 ? a : u == 1 ? b : c;
             for (size_t k = 0; k < 11; ++k) {
-                const Dumped &d = seen[1 + u * 11 + k];
+                const DumpedEvent &d = seen[1 + u * 11 + k];
                 QVERIFY2(d.bytes == Unit(unit.begin() + long(48 * k),
                                          unit.begin() + long(std::min<size_t>(48 * k + 48, 524))),
                          qPrintable(QString("unit %1 piece %2").arg(u).arg(k)));
