@@ -161,8 +161,8 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
         sampleRate_ = jack_get_sample_rate(client_);
         if ((rc = jack_set_xrun_callback(client_, &JackStreamBackend::onXrun, this)))
             refusal = "jack_set_xrun_callback returned " + std::to_string(rc);
-        else if ((rc = jack_set_port_connect_callback(client_, &JackStreamBackend::onConnect,
-                                                      this)))
+        else if ((rc =
+                      jack_set_port_connect_callback(client_, &JackStreamBackend::onConnect, this)))
             refusal = "jack_set_port_connect_callback returned " + std::to_string(rc);
         else if ((rc = jack_activate(client_)))
             refusal = "jack_activate returned " + std::to_string(rc);
