@@ -16,6 +16,8 @@
 
 #include <QtTest>
 
+#include <functional>
+
 using Bytes = QByteArray;
 static Bytes hex(const char *text)
 {
@@ -356,20 +358,16 @@ private slots:
         in.leave();
         out.leave();
         QStringList refusals;
-        try {
-            in.join(RtMidi::LINUX_ALSA, "tst_units in", 10);
-        } catch (const RtMidiError &e) {
-            refusals << QString::fromStdString(e.getMessage());
+        for (const auto &join : std::initializer_list<std::function<void()>>{
+                 [&] { in.join(RtMidi::LINUX_ALSA, "tst_units in", 10); },
+                 [&] { out.join(RtMidi::LINUX_ALSA, "tst_units out"); }}) {
+            try {
+                join();
+            } catch (const RtMidiError &e) {
+                refusals << QString::fromStdString(e.getMessage());
+            }
         }
-        try {
-            out.join(RtMidi::LINUX_ALSA, "tst_units out");
-        } catch (const RtMidiError &e) {
-            refusals << QString::fromStdString(e.getMessage());
-        }
-        if (before.isNull())
-            qunsetenv("ALSA_CONFIG_PATH");
-        else
-            qputenv("ALSA_CONFIG_PATH", before);
+        before.isNull() ? qunsetenv("ALSA_CONFIG_PATH") : qputenv("ALSA_CONFIG_PATH", before);
         QCOMPARE(
             refusals,
             QStringList({"MidiInAlsa::initialize: error creating ALSA sequencer client object.",
