@@ -65,12 +65,3 @@ write("fuzz_sysex_reassembly", "solune_short_last_block",
 write("fuzz_sysex_reassembly", "errors", [1] + length_prefixed([
     [0x12, 0x34], [0xF0, 3, 0xF0], [0xF0, 0xF7], [0xF0, 3, 0x80, 0xF7], [0xF0, 3, 0x42, 0xF7],
     [0xF0, 2, 0x15, 0xF7]]) + pieces(data_block(3, 2, 2, payload2), 100))
-
-# Port names: byte 0 picks the decoding (0 UTF-8, 1 Latin-1, 2 UTF-16, 3 local).
-names = ["Varnox 1", "Varnox 1:in", "Varnox:Varnox MIDI 1 20:0",
-         "Midi-Bridge:Varnox 1:(capture_0) Varnox MIDI 1", "a2j:Varnox [20] (capture): Varnox MIDI 1",
-         "Solune 2", "varnox 1", "My Varnox", "Varnox-Desk 1", "Midi Through:Midi Through Port-0 14:0"]
-for i, n in enumerate(names):
-    write("fuzz_port_names", "name_%02d" % i, [0] + list(n.encode()))
-write("fuzz_port_names", "utf16_varnox", [2] + list("Solune 1:out".encode("utf-16-be")))
-write("fuzz_port_names", "latin1_umlaut", [1] + list("Varnox Ü:in".encode("latin-1")))
