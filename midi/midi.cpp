@@ -10,9 +10,6 @@
 
 Midi::Midi() : Midi(chooseApi()) {}
 
-// The libraries' messages of a service that is not running are kept, not
-// printed, while both clients are made (the scope lives until the delegated
-// constructor has run).
 namespace {
 
 // Before the process opens its first JACK client (the API probe's).
@@ -26,6 +23,9 @@ RtMidi::Api beforeFirstClient(RtMidi::Api api)
 
 } // namespace
 
+// The libraries' messages of a service that is not running are kept, not
+// printed, while both clients are made (the scope lives until the delegated
+// constructor has run).
 Midi::Midi(RtMidi::Api api) : Midi(beforeFirstClient(api), QuietMidiLibraries()) {}
 
 Midi::Midi(RtMidi::Api api, const QuietMidiLibraries &)
