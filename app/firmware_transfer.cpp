@@ -70,6 +70,13 @@ bool FirmwareTransfer::run()
     if (!admitted_)
         return false;
     admitted_ = false;
+    // The upload goes on: the user is told that its end cannot be trusted.
+    if (const unsigned frames = midi.midiOut.unvouchedQuantum())
+        observer_.log(tr("PipeWire runs at %1 frames a cycle, too small a quantum for the "
+                         "updater to see a lost piece: this update is not checked for one. "
+                         "Close the programs that ask for low latency, or run "
+                         "pw-metadata -n settings 0 clock.force-quantum 1024, and update again.")
+                          .arg(frames));
     observer_.log(tr("Prepare for update"));
     bool finished = false;
     try {

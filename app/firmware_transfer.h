@@ -64,7 +64,8 @@ public:
     TransferRefusal check();
 
     // Runs the upload that check() admitted (otherwise does nothing and
-    // returns false). Logs "Prepare for update", "Updating" after the
+    // returns false). Logs, on PipeWire at too small a quantum, that a lost
+    // piece would go unseen; then "Prepare for update", "Updating" after the
     // acknowledgement, then "Update finished" or "Update failed" after the
     // reason; then sets the progress back to 0 and closes the file and both
     // ports, whatever the outcome. True when every block has been played.

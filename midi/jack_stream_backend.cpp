@@ -1,6 +1,7 @@
 #include "jack_stream_backend.h"
 
 #include "jack_cycle_reading.h"
+#include "pipewire_quantum.h"
 
 #include <jack/midiport.h>
 
@@ -122,6 +123,15 @@ void JackStreamBackend::leaveService()
         jack_client_close(watch_);
     watch_ = nullptr;
     serverGoneInProcess.store(false);
+}
+
+unsigned JackStreamBackend::unvouchedQuantum() const
+{
+    if (!client_ || !pipewire_quantum::libjackIsPipeWire())
+        return 0;
+    // An active client's buffer size is the graph's quantum now.
+    const jack_nframes_t frames = jack_get_buffer_size(client_);
+    return pipewire_quantum::tooSmall(frames, sampleRate_) ? frames : 0;
 }
 
 void JackStreamBackend::openStream(unsigned portNumber, const std::string &portName,

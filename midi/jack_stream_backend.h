@@ -39,6 +39,8 @@ public:
     // unnoticed.
     void watchService() override;
     void leaveService() override;
+    // PipeWire's libjack tells no client of another's overrun.
+    unsigned unvouchedQuantum() const override;
 
 protected:
     void openStream(unsigned portNumber, const std::string &portName,

@@ -2,15 +2,31 @@
 
 #include "detached_midi_api.h"
 #include "library_messages.h"
+#if defined(TARNWICK_HAVE_JACK)
+#include "pipewire_quantum.h"
+#endif
 
 #include <utility>
 
 Midi::Midi() : Midi(chooseApi()) {}
 
+namespace {
+
+// Before the process opens its first JACK client (the API probe's).
+RtMidi::Api beforeFirstClient(RtMidi::Api api)
+{
+#if defined(TARNWICK_HAVE_JACK)
+    pipewire_quantum::askForVouchedQuantum();
+#endif
+    return api;
+}
+
+} // namespace
+
 // The libraries' messages of a service that is not running are kept, not
 // printed, while both clients are made (the scope lives until the delegated
 // constructor has run).
-Midi::Midi(RtMidi::Api api) : Midi(api, QuietMidiLibraries()) {}
+Midi::Midi(RtMidi::Api api) : Midi(beforeFirstClient(api), QuietMidiLibraries()) {}
 
 Midi::Midi(RtMidi::Api api, const QuietMidiLibraries &)
     : midiIn(api, kInputClientName, kInputQueueSizeLimit), midiOut(api, kOutputClientName)
@@ -58,6 +74,7 @@ bool ServiceMidiIn::joined() const
 
 RtMidi::Api Midi::chooseApi(InstrumentPortTest isInstrumentPort)
 {
+    beforeFirstClient(RtMidi::UNSPECIFIED);
     std::vector<RtMidi::Api> apis;
     RtMidi::getCompiledApi(apis);
     const QuietMidiLibraries quiet;

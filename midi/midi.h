@@ -52,7 +52,9 @@ public:
     static constexpr const char *kOutputClientName = "RtMidi Output Client";
     static constexpr unsigned int kInputQueueSizeLimit = 100;
 
-    // Both members on the API chooseApi() picks.
+    // Both members on the API chooseApi() picks. This and chooseApi() first ask
+    // PipeWire, where it runs, for a quantum at which an upload is vouched for
+    // (midi/pipewire_quantum.h).
     Midi();
     // Both members on the given API (tests pin the API this way).
     explicit Midi(RtMidi::Api api);

@@ -48,6 +48,10 @@ public:
     // Closes what watchService() opened and forgets the service's end: for
     // when the port is closed and every other client of the process goes too.
     virtual void leaveService() {}
+    // While open: the frames a cycle of a MIDI service that would not tell
+    // this port of a piece another client lost at that cycle's length
+    // (PipeWire below the quantum of midi/pipewire_quantum.h); 0 otherwise.
+    virtual unsigned unvouchedQuantum() const { return 0; }
 
 protected:
     // Report through the one error table, under this backend's class name.

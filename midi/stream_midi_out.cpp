@@ -58,6 +58,11 @@ bool StreamMidiOut::serviceStopped() const
     return backend_->serviceStopped();
 }
 
+unsigned StreamMidiOut::unvouchedQuantum() const
+{
+    return backend_->isOpen() ? backend_->unvouchedQuantum() : 0;
+}
+
 void StreamMidiOut::watchService()
 {
     backend_->watchService();

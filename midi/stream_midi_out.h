@@ -28,6 +28,8 @@ public:
     // Whether the MIDI service stopped under this process (see
     // StreamBackend::serviceStopped).
     bool serviceStopped() const;
+    // See StreamBackend::unvouchedQuantum; 0 while no port is open.
+    unsigned unvouchedQuantum() const;
     // Listens for that from now on, also while no port is open.
     void watchService();
     // Closes the port and every client this object has on its MIDI service,

@@ -17,10 +17,14 @@
 //
 // Run: build/bench/bench_upload [--flash] [--period F] [blocks ...]   (default: 16 128)
 //      xvfb-run -a build/bench/bench_upload --on-x [blocks ...]   (the window on X)
-//      build/bench/bench_upload [--flash] [--period F] --repeat N blocks
+//      build/bench/bench_upload [--flash] [--period F] [--late-cycle N [--late-frames F]]
+//                               --repeat N blocks
 // The second form uploads N times and counts the outcomes: finished with the
 // image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
-// one that must never happen, "finished" with the image not as sent.
+// one that must never happen, "finished" with the image not as sent; and how
+// many uploads were warned of a quantum too small. --late-cycle and
+// --late-frames go to the instrument (tarnwick-sim), which then overruns its
+// cycle by 20 ms once in each upload.
 // TARNWICK_TEST_MIDI=jack-async or jack-realtime runs them on an asynchronous
 // jackd (see tests/support/midi_system.h). --period: the server's period (or
 // PipeWire's quantum) in frames, instead of the system's usual one.
@@ -128,7 +132,8 @@ Upload throughFlash(const QString &path)
 }
 
 // brief: one line per upload (for --repeat), otherwise the whole report.
-Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
+Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief,
+               const QStringList &simOptions, bool *warned)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -142,7 +147,7 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
     file.close();
 
     Simulator &sim = system.instrument();
-    if (!system.startInstrument()) {
+    if (!system.startInstrument(simOptions)) {
         std::fprintf(stderr, "simulator did not start: %s\n", qPrintable(sim.log()));
         return Outcome::OtherFailure;
     }
@@ -161,6 +166,7 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
     const double middle = blocks > 2 ? blocks - 2 : 0;
     const double floorMs = blocks * 100.0 + 250.0 + middle * 30.0;
     const bool finished = outcome == QLatin1String("Update finished");
+    *warned = upload.log.join('\n').contains(QLatin1String("too small a quantum"));
     const Outcome result = finished ? (intact ? Outcome::Finished : Outcome::FinishedButBroken)
                            : upload.log.join('\n').contains("MIDI cycle was missed")
                                ? Outcome::MissedCycle
@@ -168,8 +174,9 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief)
     if (brief) {
         const QString reason =
             upload.log.size() > 1 && !finished ? upload.log[upload.log.size() - 2] + " / " : "";
-        std::printf("%u blocks: %s%s (%.0f ms; in-message spacing %.3f-%.3f ms)\n", blocks,
-                    qPrintable(reason), qPrintable(outcome), totalMs,
+        std::printf("%u blocks: %s%s%s, image %s (%.0f ms; in-message spacing %.3f-%.3f ms)\n",
+                    blocks, *warned ? "warned / " : "", qPrintable(reason), qPrintable(outcome),
+                    intact ? "byte-exact" : "not as sent", totalMs,
                     inMessage.value("min").toDouble() * 1000.0 / rate,
                     inMessage.value("max").toDouble() * 1000.0 / rate);
         std::fflush(stdout);
@@ -230,6 +237,7 @@ int main(int argc, char **argv)
     bool flash = false;
     int repeat = 0;
     unsigned period = 0;
+    QStringList simOptions;
     for (int i = 1; i < argc; ++i) {
         if (QLatin1String(argv[i]) == QLatin1String("--flash"))
             flash = true;
@@ -239,7 +247,12 @@ int main(int argc, char **argv)
             repeat = QString::fromLocal8Bit(argv[++i]).toInt();
         else if (QLatin1String(argv[i]) == QLatin1String("--period") && i + 1 < argc)
             period = QString::fromLocal8Bit(argv[++i]).toUInt();
-        else
+        else if ((QLatin1String(argv[i]) == QLatin1String("--late-cycle") ||
+                  QLatin1String(argv[i]) == QLatin1String("--late-frames")) &&
+                 i + 1 < argc) {
+            simOptions << QString::fromLocal8Bit(argv[i]);
+            simOptions << QString::fromLocal8Bit(argv[++i]);
+        } else
             sizes.append(QString::fromLocal8Bit(argv[i]).toUInt());
     }
     if (sizes.isEmpty())
@@ -258,15 +271,24 @@ int main(int argc, char **argv)
                     48000u, system->periodFrames());
     if (repeat > 0) {
         int counts[4] = {};
-        for (int run = 0; run < repeat; ++run)
-            ++counts[int(runOne(sizes.first(), *system, flash, true))];
+        int warnings = 0;
+        for (int run = 0; run < repeat; ++run) {
+            bool warned = false;
+            ++counts[int(runOne(sizes.first(), *system, flash, true, simOptions, &warned))];
+            warnings += warned;
+        }
         std::printf("%d uploads of %u blocks: %d finished byte-exact, %d failed with a missed "
-                    "cycle, %d failed otherwise, %d finished with a broken image\n",
-                    repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3]);
+                    "cycle, %d failed otherwise, %d finished with a broken image; %d warned of "
+                    "too small a quantum\n",
+                    repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3], warnings);
         return counts[3] == 0 ? 0 : 1;
     }
     bool ok = true;
-    for (unsigned blocks : sizes)
-        ok = runOne(blocks, *system, flash, false) == Outcome::Finished && ok;
+    for (unsigned blocks : sizes) {
+        bool warned = false;
+        ok = runOne(blocks, *system, flash, false, simOptions, &warned) == Outcome::Finished && ok;
+        if (warned)
+            std::printf("  warned of too small a quantum\n");
+    }
     return ok ? 0 : 1;
 }

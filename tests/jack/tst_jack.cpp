@@ -126,6 +126,27 @@ private slots:
         QVERIFY(gap >= 480);
         QVERIFY2(lateFrames < period, qPrintable(QString::number(lateFrames)));
     }
+
+    // PipeWire's quanta too small to vouch for an upload at (docs/midi-systems.md); none on jackd.
+    void quantum_data()
+    {
+        QTest::addColumn<unsigned>("period");
+        QTest::addColumn<unsigned>("onPipeWire");
+        QTest::addRow("128") << 128u << 128u;
+        QTest::addRow("512") << 512u << 512u;
+        QTest::addRow("1024") << 1024u << 0u;
+    }
+    void quantum()
+    {
+        QFETCH(unsigned, period);
+        QFETCH(unsigned, onPipeWire);
+        auto system = MidiSystem::create(period);
+        QVERIFY(system->startServer() && system->startInstrument());
+        StreamMidiOut out(RtMidi::UNIX_JACK);
+        QVERIFY(openOn(out, system->instrument().inPort().toStdString()));
+        QCOMPARE(out.unvouchedQuantum(),
+                 system->kind() == MidiSystemKind::PipeWire ? onPipeWire : 0u);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestJack)

@@ -178,6 +178,8 @@ private:
             return false;
         setenv("XDG_RUNTIME_DIR", qPrintable(runtime_.path()), 1);
         setenv("PIPEWIRE_QUANTUM", qPrintable(QString("%1/48000").arg(period_)), 1);
+        // Read after the quantum; the updater may have set it in this process.
+        setenv("PIPEWIRE_LATENCY", getenv("PIPEWIRE_QUANTUM"), 1);
         if (!server_.start({"pipewire"}, runtime_.filePath("pipewire.log").toStdString()))
             return false;
         joinServer();
