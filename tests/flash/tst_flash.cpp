@@ -252,11 +252,6 @@ private slots:
     void flash()
     {
         QFETCH(const FlashRow *, row);
-        // Once, in a whole AddressSanitizer run, tarnwick-flash did not end
-        // within 30 s after this refusal (alone it ends in 2.6 s there, and
-        // always at once in the plain build): not yet understood.
-        if (kSanitized && QLatin1String(row->name) == QLatin1String("stream port refused"))
-            QSKIP("under the sanitizers this row once outlasted its 30 s: being looked into");
         runRow(*row, *system_);
     }
 };

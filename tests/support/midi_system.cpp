@@ -151,8 +151,11 @@ private:
                 args.pop_back();
             if (kind_ == MidiSystemKind::JackRealtime)
                 args = {"jackd", "-R", "-P", "70"};
-            args.insert(args.end(),
-                        {"-n", name, "-d", "dummy", "-r", "48000", "-p", std::to_string(period_)});
+            // A port table of 256, far below jackd's default: the rows that
+            // fill it leave the programs a listing of 256 ports, not
+            // thousands, and RtMidi lists them all again for each name.
+            args.insert(args.end(), {"-p", "256", "-n", name, "-d", "dummy", "-r", "48000", "-p",
+                                     std::to_string(period_)});
             if (!server_.start(args, "/tmp/tarnwick-jack-slot-" + std::to_string(slot_) + ".log"))
                 return false;
             joinServer();
