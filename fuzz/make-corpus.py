@@ -43,14 +43,6 @@ def length_prefixed(messages):
 
 rng = random.Random(6)
 
-# Reply decoder: byte 0 bit 0 picks id 0x03, then length-prefixed messages.
-write("fuzz_reply_callback", "ack_varnox", [1] + length_prefixed([[0xF0, 3, 5, 0xF7]]))
-write("fuzz_reply_callback", "version_varnox", [1] + length_prefixed([[0xF0, 3, 0x15, 2, 1, 7, 0xF7]]))
-write("fuzz_reply_callback", "version_solune", [0] + length_prefixed([[0xF0, 2, 0x15, 1, 2, 3, 0xF7]]))
-write("fuzz_reply_callback", "other_id_and_shapes", [1] + length_prefixed([
-    [0xF0, 2, 5, 0xF7], [0xF0, 3, 5, 0, 0xF7], [0xF0, 3, 5], [0xF0, 3, 0x15, 0xF7],
-    [0xF0, 3, 0x15, 1, 2, 3, 0], [0xF0, 3, 5, 0xF7], [0xF0, 3, 0x15, 0x7F, 0x80, 0xFF, 0xF7]]))
-
 # Reassembly: byte 0 bit 0 picks id 0x03, bit 1 malformed first replies; then
 # length-prefixed pieces.
 payload1 = [rng.randrange(256) for _ in range(256)]
