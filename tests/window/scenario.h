@@ -46,7 +46,9 @@ enum class Fault
 
 // Faults strike at a point of the protocol, never after a time. Idle: ports
 // and file open, before Upload FW. InstrumentSaw: once the instrument has seen
-// its `at`-th piece (tarnwick-sim --tell-at). BarChange: in the first wait step
+// its `at`-th piece (tarnwick-sim --tell-at), even while the tool sends.
+// WaitAfterSaw: in the tool's first wait step after that (for the version
+// request, the poll for its reply, once the send has returned). BarChange: in the first wait step
 // after the `at`-th change of the progress bar: the bar takes a block's value
 // in the pause before it, so 1 is the acknowledgement wait after block 1, and
 // k > 1 the pause before block k.
@@ -55,6 +57,7 @@ enum class When
     BeforeOpen,
     Idle,
     InstrumentSaw,
+    WaitAfterSaw,
     BarChange
 };
 

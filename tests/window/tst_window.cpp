@@ -34,11 +34,11 @@ constexpr qint64 k20Blocks = 19 * 256 + 156;
 const QString kMissed = "MidiOutJack::sendStream: a MIDI cycle was missed; the unit was not played "
                         "whole.";
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
-constexpr MidiSystems kPipeWire = systemBit(MidiSystemKind::PipeWire);
 // jackd run asynchronously. PipeWire's libjack tells no client of another's
 // overrun, so there the port cannot see the instrument's late cycle.
-constexpr MidiSystems kAsyncJackd = kServerSystems & ~kJack & ~kPipeWire;
-constexpr MidiSystems kAnnouncing = kPipeWire | systemBit(MidiSystemKind::Alsa);
+constexpr MidiSystems kAsyncJackd =
+    systemBit(MidiSystemKind::JackAsync) | systemBit(MidiSystemKind::JackRealtime);
+constexpr MidiSystems kAnnouncing = kAllSystems & ~kJack & ~kAsyncJackd;
 const QStringList kNoVersion = {"--no-version"};
 const QStringList kNoAck = {"--no-ack"};
 // The instrument's n-th piece of an upload: the version request is the first,
@@ -142,7 +142,7 @@ const Scenario kRows[] = {
      3000, Fault::KillServer},
     {"server killed during the version query", kServerSystems, kNoVersion, FileKind::Image,
      k20Blocks, {"Version 1.0.X", "Prepare for update", kStopped, "Update failed",
-     kRestartAdvice}, {}, {5, 0}, kNoSummary, 0, 3000, Fault::KillServer, When::InstrumentSaw, 1},
+     kRestartAdvice}, {}, {5, 0}, kNoSummary, 0, 3000, Fault::KillServer, When::WaitAfterSaw, 1},
     {"server killed before the acknowledgement", kServerSystems, kNoAck, FileKind::Image,
      k20Blocks, {"Prepare for update", "MidiOutJack::checkStream: the MIDI service has stopped.",
      "Update failed", kRestartAdvice}, {}, {5, 0}, 1, 0, 100, Fault::KillServer, When::BarChange,
@@ -172,29 +172,25 @@ const Scenario kRows[] = {
 // no block follows it. After piece 11 nothing is lost; its notice comes
 // inside the block's last cycles or after them, so either answer is true and
 // no row fixes one. These come first, so that the table's last row runs last.
-const std::vector<Scenario> &rows()
-{
-    static const std::vector<Scenario> all = [] {
-        std::vector<Scenario> rows;
-        const char *const blocks[] = {"first", "middle", "last"};
-        for (int b = 1; b <= 3; ++b)
-            for (int k : {1, 6, 10})
-                rows.push_back({"instrument late after piece " + QByteArray::number(k) + " of the "
-                    + blocks[b - 1] + " block", kAsyncJackd, {"--late-cycle",
-                    QString::number(piece(b, k))}, FileKind::Image, 768, {kMissed, "Update failed"},
-                    {}, QList<int>{33, 66, 100}.mid(0, b) << 0, b - 1, 0, 1500});
-        rows.insert(rows.end(), std::begin(kRows), std::end(kRows));
-        return rows;
-    }();
-    return all;
-}
+const std::vector<Scenario> kAll = [] {
+    std::vector<Scenario> rows;
+    const char *const blocks[] = {"first", "middle", "last"};
+    for (int b = 1; b <= 3; ++b)
+        for (int k : {1, 6, 10})
+            rows.push_back({"instrument late after piece " + QByteArray::number(k) + " of the "
+                + blocks[b - 1] + " block", kAsyncJackd, {"--late-cycle",
+                QString::number(piece(b, k))}, FileKind::Image, 768, {kMissed, "Update failed"},
+                {}, QList<int>{33, 66, 100}.mid(0, b) << 0, b - 1, 0, 1500});
+    rows.insert(rows.end(), std::begin(kRows), std::end(kRows));
+    return rows;
+}();
 // clang-format on
 
 void addRows(bool ownProcess)
 {
     QTest::addColumn<const Scenario *>("row");
     const MidiSystemKind here = MidiSystem::selected();
-    for (const Scenario &row : rows()) {
+    for (const Scenario &row : kAll) {
         if (row.ownProcess() != ownProcess)
             continue;
         if (row.systems & systemBit(here))
@@ -222,7 +218,7 @@ private slots:
     void isolatedRowsHaveTheirOwnEntries()
     {
         QStringList table;
-        for (const Scenario &row : rows())
+        for (const Scenario &row : kAll)
             if (row.ownProcess() && (row.systems & systemBit(MidiSystem::selected())))
                 table << row.name;
         QCOMPARE(QString(TARNWICK_ISOLATED_ROWS).split('|'), table);
