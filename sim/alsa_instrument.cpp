@@ -103,6 +103,7 @@ public:
             if (r < 0 || !event)
                 return r >= 0;
             const std::uint32_t at = microsOf(event->time.time);
+            device.setClock(at);
             if (event->type == SND_SEQ_EVENT_SYSEX) {
                 device.receive(at, static_cast<const unsigned char *>(event->data.ext.ptr),
                                event->data.ext.len, sink);
@@ -120,6 +121,7 @@ public:
         if (snd_seq_get_queue_status(seq_, queue_, status_) < 0)
             return;
         const std::uint32_t now = microsOf(*snd_seq_queue_status_get_real_time(status_));
+        device.setClock(now);
         device.emitDue(
             now, 1,
             [this](std::uint32_t, const unsigned char *bytes, std::size_t size) {
@@ -168,6 +170,7 @@ int runOnAlsa(const SimOptions &options, const sigset_t &signals)
     announceReady(clientName);
 
     int exitCode = kExitOk;
+    bool told = false;
     const timespec now{0, 0};
     for (;;) {
         if (!seq.receive(*device, sink)) {
@@ -176,6 +179,7 @@ int runOnAlsa(const SimOptions &options, const sigset_t &signals)
             exitCode = kExitServerGone;
             break;
         }
+        tellIfSeen(options, stats, told);
         seq.sendDue(*device, sink);
         if (stats.unplugged() && device->pendingReplies() == 0) {
             stats.setExitReason("block limit");

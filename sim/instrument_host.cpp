@@ -81,4 +81,13 @@ void announceReady(const std::string &clientName)
     std::fflush(stdout);
 }
 
+void tellIfSeen(const SimOptions &options, const SimStats &stats, bool &told)
+{
+    if (told || options.tellAt == 0 || stats.pieces() < options.tellAt)
+        return;
+    told = true;
+    std::printf("SEEN %u\n", options.tellAt);
+    std::fflush(stdout);
+}
+
 } // namespace sim_host

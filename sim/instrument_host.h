@@ -28,6 +28,8 @@ SimStats::Identity identityOf(const SimOptions &options, const SimConfig &config
 bool writeOutputs(const SimOptions &options, const SimStats &stats);
 // Prints the READY line the tests and the demo wait for.
 void announceReady(const std::string &clientName);
+// Prints "SEEN N" once, when the stats hold the N-th piece of --tell-at N.
+void tellIfSeen(const SimOptions &options, const SimStats &stats, bool &told);
 
 // Both block until the instrument stops; `signals` are blocked on the calling
 // thread and taken with sigtimedwait (SIGTERM, SIGINT: stop; SIGUSR1: write the

@@ -75,6 +75,7 @@ int process(jack_nframes_t nframes, void *arg)
     void *outBuffer = jack_port_get_buffer(ctx->out, nframes);
     jack_midi_clear_buffer(outBuffer);
     const jack_nframes_t cycleStart = jack_last_frame_time(ctx->client);
+    ctx->device.setClock(static_cast<std::uint32_t>(jack_get_time()));
 
     const jack_nframes_t events = jack_midi_get_event_count(inBuffer);
     for (jack_nframes_t i = 0; i < events; ++i) {
@@ -153,9 +154,11 @@ int runOnJack(const SimOptions &options, const sigset_t &signals)
     announceReady(jack_get_client_name(client));
 
     int exitCode = kExitOk;
+    bool told = false;
     const timespec tick{0, 5 * 1000 * 1000};
     for (;;) {
         drain(*ctx, stats);
+        tellIfSeen(options, stats, told);
         if (stats.unplugged()) {
             stats.setExitReason("block limit");
             // Leave 100 ms after the block, ignoring what comes meanwhile,

@@ -46,6 +46,7 @@ void SimDevice::receive(std::uint32_t frame, const unsigned char *data, std::siz
     SimReport piece;
     piece.kind = SimReport::Piece;
     piece.frame = frame;
+    piece.micros = micros_;
     piece.size = std::uint32_t(size);
     piece.a = reassembler_.midMessage() ? 1 : 0;
     sink.report(piece);
@@ -131,6 +132,7 @@ void SimDevice::handleDataBlock(const unsigned char *bytes, std::size_t size)
     } else {
         block.kind = SimReport::Block;
         block.frame = frame_;
+        block.micros = micros_;
         block.a = r.number;
         block.b = r.count;
         sink_->report(block);

@@ -51,12 +51,17 @@ public:
             SimReport report;
             report.kind = SimReport::ReplySent;
             report.frame = r.due;
+            report.micros = micros_;
             report.a = r.kind;
             report.size = std::uint32_t(r.size);
             sink.report(report);
         });
         pending_.store(replies_.size(), std::memory_order_release);
     }
+
+    // The real time, in microseconds, of what comes next (a cycle's, or an
+    // event's delivery): stamped on pieces, blocks and replies.
+    void setClock(std::uint32_t micros) { micros_ = micros; }
 
     // After the block limit: no more input is looked at.
     bool unplugged() const { return unplugged_; }
@@ -76,6 +81,7 @@ private:
     ReplyQueue replies_;
     SimSink *sink_ = nullptr; // valid during receive()
     std::uint32_t frame_ = 0;
+    std::uint32_t micros_ = 0;
     unsigned blockMessages_ = 0;
     std::atomic<std::size_t> pending_{0};
     bool unplugged_ = false;

@@ -139,6 +139,14 @@ bool parseSimOptions(const std::vector<std::string> &args, SimOptions &options, 
                 return false;
             }
             options.lateCycle = unsigned(v);
+        } else if (name == "--tell-at") {
+            if (!needValue())
+                return false;
+            if (!parseInt(value, 1, 1000000, v)) {
+                error = "--tell-at must be 1 to 1000000, not '" + value + "'";
+                return false;
+            }
+            options.tellAt = unsigned(v);
         } else if (name == "--late-frames") {
             if (!needValue())
                 return false;
@@ -181,7 +189,7 @@ const char *simUsage()
            "                    [--summary FILE.json] [--image FILE] [--no-version] [--no-ack]\n"
            "                    [--reply-id ID] [--delay-ms N] [--malformed-first]\n"
            "                    [--exit-after-block K] [--late-cycle N [--late-frames F]]\n"
-           "                    [--alsa] [--wine-framing]\n"
+           "                    [--tell-at N] [--alsa] [--wine-framing]\n"
            "A simulated instrument on JACK: client \"<model> <number>\" with MIDI ports in and\n"
            "out; with --alsa on the ALSA sequencer instead: client \"<model> <number>\" with\n"
            "the port \"<model> <number> MIDI 1\", as a USB instrument shows there, and piece\n"
@@ -199,6 +207,9 @@ const char *simUsage()
            "                      schedule in time would\n"
            "  --late-frames F     with --late-cycle: overrun instead in the cycle that holds\n"
            "                      the frame F frames after the N-th event\n"
+           "  --tell-at N         print \"SEEN N\" once the N-th piece has come (the version\n"
+           "                      request is piece 1; block B's piece K is 1 + 11 (B - 1) + K):\n"
+           "                      a test strikes at that point of the protocol, not by the clock\n"
            "  --wine-framing      each piece arrives as Wine's winmm sends it, as a SysEx\n"
            "                      message of its own (F0 in front of a piece that goes on\n"
            "                      a message, F7 after one that does not end with one):\n"

@@ -19,6 +19,7 @@ struct SimOptions
     unsigned exitAfterBlock = 0; // 0: never
     unsigned lateCycle = 0;      // 0: never
     unsigned lateFrames = 0;     // after the lateCycle-th event's frame
+    unsigned tellAt = 0;         // pieces seen before "SEEN"; 0: never
     bool alsa = false;           // on the ALSA sequencer instead of JACK
     bool wineFraming = false;    // pieces framed by Wine's winmm (see SimConfig)
     bool help = false;

@@ -24,6 +24,10 @@ struct SimReport
     Kind kind = Piece;
     FramingError error = FramingError::StrayBytes;
     std::uint32_t frame = 0;
+    // The instrument's real time in microseconds (Piece, Block, ReplySent):
+    // what a pause is measured in, as on a real instrument. A synchronous
+    // server's frames stretch with its late cycles, so they are not.
+    std::uint32_t micros = 0;
     std::uint32_t size = 0;
     std::uint32_t a = 0;
     std::uint32_t b = 0;

@@ -84,6 +84,12 @@ void SimStats::add(const SimReport &r)
             inMessageSpacing_.push_back(r.frame - pieceFrames_.back());
         else if (!pieceFrames_.empty())
             ++betweenMessageGaps_[r.frame - pieceFrames_.back()];
+        if (r.a == 0 && ackBefore_)
+            pausesAfterAck_.push_back(r.micros - ackMicros_);
+        if (r.a == 0 && blockBefore_)
+            pausesAfterBlock_.push_back(r.micros - blockEndMicros_);
+        if (r.a == 0)
+            ackBefore_ = blockBefore_ = false;
         pieceFrames_.push_back(r.frame);
         break;
     case SimReport::Message:
@@ -101,6 +107,8 @@ void SimStats::add(const SimReport &r)
         ++blocksReceived_;
         ++blocksTotal_;
         blockCount_ = r.b;
+        blockEndMicros_ = r.micros;
+        blockBefore_ = true;
         const std::size_t end = std::size_t(r.a) * 256;
         if (image_.size() < end)
             image_.resize(end, 0);
@@ -122,6 +130,10 @@ void SimStats::add(const SimReport &r)
             ++acksSent_;
         else
             ++malformedSent_;
+        if (r.a == Acknowledgement) {
+            ackMicros_ = r.micros;
+            ackBefore_ = true;
+        }
         break;
     case SimReport::Unplugged:
         unplugged_ = true;
@@ -175,6 +187,8 @@ std::string SimStats::toJson() const
         counts += (counts.size() > 1 ? ", \"" : "\"") + std::to_string(gap) +
                   "\": " + std::to_string(count);
     field("between_message_gaps_frames", counts + "}");
+    field("pause_after_ack_us", pausesAfterAck_.empty() ? "null" : spread(pausesAfterAck_));
+    field("pause_after_block_us", pausesAfterBlock_.empty() ? "null" : spread(pausesAfterBlock_));
     field("first_to_last_piece_ms", ms);
     field("acks_sent", number(acksSent_));
     field("version_replies_sent", number(versionRepliesSent_));

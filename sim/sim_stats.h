@@ -34,6 +34,7 @@ public:
     const std::vector<unsigned char> &image() const { return image_; }
 
     unsigned blocksReceived() const { return blocksReceived_; }
+    std::size_t pieces() const { return pieceFrames_.size(); }
     bool unplugged() const { return unplugged_; }
 
 private:
@@ -52,6 +53,15 @@ private:
     // From the last piece of one message to the first of the next: each
     // distinct gap with its count (on JACK a few values a period apart).
     std::map<std::uint32_t, unsigned> betweenMessageGaps_;
+    // The pauses the updater keeps, in microseconds of real time: from the
+    // acknowledgement sent to the next message's first piece, and from a data
+    // block's last piece to it.
+    std::vector<std::uint32_t> pausesAfterAck_;
+    std::vector<std::uint32_t> pausesAfterBlock_;
+    std::uint32_t ackMicros_ = 0;
+    std::uint32_t blockEndMicros_ = 0;
+    bool ackBefore_ = false;
+    bool blockBefore_ = false;
     std::uint64_t acksSent_ = 0;
     std::uint64_t versionRepliesSent_ = 0;
     std::uint64_t malformedSent_ = 0;

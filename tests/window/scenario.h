@@ -2,6 +2,7 @@
 
 #include "midi_system.h"
 
+#include <QByteArray>
 #include <QList>
 #include <QStringList>
 
@@ -43,19 +44,21 @@ enum class Fault
     PortTableFull
 };
 
-// Idle: ports and file open, before Upload FW. VersionQuery: while Open polls
-// for the version reply. BeforeAck: block 1 played, the upload polling for its
-// acknowledgement. MidUnit: 50 ms after the bar's change. BetweenBlocks: in the
-// pause before the block whose value the bar has just taken (the bar shows a
-// block's value from the pause before it on).
+// Faults strike at a point of the protocol, never after a time. Idle: ports
+// and file open, before Upload FW. InstrumentSaw: once the instrument has seen
+// its `at`-th piece (tarnwick-sim --tell-at), even while the tool sends.
+// WaitAfterSaw: in the tool's first wait step after that (for the version
+// request, the poll for its reply, once the send has returned). BarChange: in the first wait step
+// after the `at`-th change of the progress bar: the bar takes a block's value
+// in the pause before it, so 1 is the acknowledgement wait after block 1, and
+// k > 1 the pause before block k.
 enum class When
 {
     BeforeOpen,
     Idle,
-    VersionQuery,
-    BeforeAck,
-    MidUnit,
-    BetweenBlocks
+    InstrumentSaw,
+    WaitAfterSaw,
+    BarChange
 };
 
 constexpr int kWholeImage = -1; // the instrument holds the image byte-exact
@@ -63,26 +66,32 @@ constexpr int kNoSummary = -2;  // killed: it cannot say what it held
 
 struct Scenario
 {
-    const char *name;
+    QByteArray name;
     MidiSystems systems;
-    bool ownProcess; // the MIDI server dies, or the window closes
     QStringList simOptions;
     FileKind file;
     qint64 size;
-    Fault fault;
-    When when;
-    // Upload faults strike on this change of the progress bar (1: the first).
-    int progressChange;
     QStringList lastLog;
     QStringList boxes; // message boxes, "title: text"
     QList<int> progress;
     int blocksHeld;
     // From the fault (or the press of Upload FW) to the end of the upload.
     int minMs, maxMs;
+    Fault fault = Fault::None;
+    When when = When::Idle;
+    int at = 0;
     // A second instrument (tarnwick-sim options on a server's system), attached
     // after the row's own, so that it is listed last. The user chooses the
     // row's instrument in both lists; the second must receive nothing.
     QStringList alsoAttached = {};
+
+    // Rows whose MIDI server dies or whose window closes run in a process of
+    // their own.
+    bool ownProcess() const
+    {
+        return fault == Fault::KillServer || fault == Fault::TerminateServer ||
+               fault == Fault::RestartServer || fault == Fault::CloseWindow;
+    }
 };
 
 // Runs one row on a system whose server runs (the window's MIDI clients live
