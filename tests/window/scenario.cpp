@@ -206,6 +206,13 @@ void runScenario(const Scenario &row, MidiSystem &system)
     const QStringList log = driver.logLines();
     qInfo("log: %s | boxes: %s | stall %lld ms", qPrintable(log.join(" / ")),
           qPrintable(driver.dialogs().messages().join(" / ")), stallMs);
+    // Whatever the row expects: "Update finished" only over the whole image,
+    // checked before anything else can end the row.
+    if (row.fault == Fault::None && log.contains("Update finished")) {
+        sim.stop();
+        const QString held = heldDifference(sim, image, int(row.size + 255) / 256);
+        QVERIFY2(held.isEmpty(), qPrintable("\"Update finished\", but " + held));
+    }
     QVERIFY2(row.fault == Fault::None || struck != Clock::time_point{}, "the fault never struck");
     // The rows quote the JACK stream port; another system's port names itself.
     QStringList lastLog = row.lastLog;
