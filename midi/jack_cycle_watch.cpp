@@ -33,9 +33,9 @@ bool JackCycleWatch::missedCycle(const Cycle &c) const
 
 bool JackCycleWatch::driverWasLate(const Cycle &c) const
 {
-    if (!seenCycle_)
+    if (!seenCycle_) // the largest delay may be left from long before
         return false;
-    if (c.delayUsecs != last_.delayUsecs)
+    if (c.driverXrun || c.delayUsecs != last_.delayUsecs)
         return true;
     if (c.startUsecs == 0 || last_.startUsecs == 0 || c.frames == 0)
         return false;

@@ -18,7 +18,10 @@ public:
         uint64_t startUsecs = 0; // jack_get_cycle_times()'s current_usecs; 0: not known
         float periodUsecs = 0;   // jack_get_cycle_times()'s period_usecs
         float delayUsecs = 0;    // jack_get_xrun_delayed_usecs()
-        uint32_t notices = 0;    // xrun notices received so far (wraps)
+        // The server's largest xrun delay was found non-zero and cleared: its
+        // driver reported an xrun since the cycle before.
+        bool driverXrun = false;
+        uint32_t notices = 0; // xrun notices received so far (wraps)
         // Where the unit's next piece is due, while it has begun and a piece
         // is still to be written.
         bool pieceDue = false;

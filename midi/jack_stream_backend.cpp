@@ -391,7 +391,8 @@ void JackStreamBackend::dropCancelled()
 
 // JACK's process thread, once a cycle, in real time: no locks, no
 // allocation, no waiting, no walk of the graph. Beyond this object it calls
-// only JACK's port-buffer, MIDI-event and cycle-time functions, and sem_post.
+// only JACK's port-buffer, MIDI-event, cycle-time and xrun-statistics functions,
+// and sem_post.
 int JackStreamBackend::process(jack_nframes_t nframes)
 {
     cycles_.fetch_add(1, std::memory_order_relaxed);

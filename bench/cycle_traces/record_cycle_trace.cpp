@@ -325,7 +325,8 @@ int main(int argc, char **argv)
     std::fprintf(out, "answer %s\n", whole ? "whole" : "not-whole");
     std::fprintf(out, "pieces %u\n", p.count);
     std::fprintf(out,
-                 "# start_frame frames start_usecs period_usecs delay_usecs notices due played\n");
+                 "# start_frame frames start_usecs period_usecs delay_usecs notices due played "
+                 "driver_xrun\n");
     for (unsigned i = firstCycle > 20 ? firstCycle - 20 : 0; i < recorded; ++i) {
         const Recorded &r = p.recorded[i];
         std::string played;
@@ -333,10 +334,10 @@ int main(int argc, char **argv)
             if (r.played & (1u << k))
                 played += (played.empty() ? "" : ",") + std::to_string(k + 1);
         const std::string due = r.cycle.pieceDue ? std::to_string(r.cycle.dueFrame) : "-";
-        std::fprintf(out, "c %u %u %llu %.9g %.9g %u %s %s\n", r.cycle.startFrame, r.cycle.frames,
-                     static_cast<unsigned long long>(r.cycle.startUsecs), r.cycle.periodUsecs,
-                     r.cycle.delayUsecs, r.cycle.notices, due.c_str(),
-                     played.empty() ? "-" : played.c_str());
+        std::fprintf(out, "c %u %u %llu %.9g %.9g %u %s %s %d\n", r.cycle.startFrame,
+                     r.cycle.frames, static_cast<unsigned long long>(r.cycle.startUsecs),
+                     r.cycle.periodUsecs, r.cycle.delayUsecs, r.cycle.notices, due.c_str(),
+                     played.empty() ? "-" : played.c_str(), r.cycle.driverXrun ? 1 : 0);
     }
     std::fclose(out);
     jack_client_close(p.client);

@@ -44,6 +44,9 @@ void readTrace(const QString &path, Trace &trace)
             words >> c.startFrame >> c.frames >> usecs >> c.periodUsecs >> c.delayUsecs >>
                 c.notices >> due >> played;
             QVERIFY2(words, text.c_str());
+            int driverXrun = 0; // not recorded in the oldest traces
+            if (words >> driverXrun)
+                c.driverXrun = driverXrun != 0;
             c.startUsecs = usecs;
             c.pieceDue = due != "-";
             if (c.pieceDue)
@@ -92,6 +95,7 @@ private slots:
         QTest::addColumn<QString>("file");
         QTest::addColumn<QString>("proven");
         QTest::addColumn<QString>("expected");
+        QTest::addColumn<bool>("holdDelayFigure");
         // file, the answer its witness proved (written here as well, so that
         // a trace re-recorded with another outcome cannot pass unseen), the
         // watch's answer. They differ only where a client overran without
@@ -119,19 +123,35 @@ private slots:
             {"instrument-late-after-piece-11.trace", "whole", "not-whole"},
             // RtMidi's input client overran in its callback.
             {"input-late-after-piece-6.trace", "whole", "not-whole"},
+            // Synchronous server, nobody late; the driver reported two short
+            // xruns during the unit, each with its notice.
+            {"driver-xruns-during-unit.trace", "whole", "whole"},
         };
         for (const auto &row : rows)
-            QTest::addRow("%s", row[0]) << QString(row[0]) << QString(row[1]) << QString(row[2]);
+            QTest::addRow("%s", row[0])
+                << QString(row[0]) << QString(row[1]) << QString(row[2]) << false;
+        // The same two xruns, had the second taken exactly as long as the
+        // first: the delay figure stays, and only the server's largest delay
+        // (which the port clears) shows the driver's. On the dummy driver both
+        // take a few tens of microseconds, and 3 of 141 xruns in one fixture's
+        // log took as long as the one before.
+        QTest::addRow("driver-xruns-during-unit.trace, the delay figure held")
+            << QString("driver-xruns-during-unit.trace") << QString("whole") << QString("whole")
+            << true;
     }
     void traces()
     {
         QFETCH(QString, file);
         QFETCH(QString, proven);
         QFETCH(QString, expected);
+        QFETCH(bool, holdDelayFigure);
         Trace trace;
         readTrace(QStringLiteral(TARNWICK_CYCLE_TRACES) + "/" + file, trace);
         if (QTest::currentTestFailed())
             return;
+        if (holdDelayFigure)
+            for (JackCycleWatch::Cycle &c : trace.cycles)
+                c.delayUsecs = trace.cycles.front().delayUsecs;
         QCOMPARE(trace.answer, proven);
         QVERIFY(trace.firstLine >= 0 && trace.lastLine >= trace.firstLine);
 
