@@ -33,6 +33,12 @@ QString refusalText(TransferRefusal refusal)
         return FirmwareTransfer::tr("Firmware file is empty!");
     case TransferRefusal::FileTooLarge:
         return FirmwareTransfer::tr("Firmware file too large!");
+    case TransferRefusal::CycleTooShort:
+        return FirmwareTransfer::tr(
+            "PipeWire runs at too short a cycle (under 1024 frames at 48 kHz) for the updater "
+            "to see a lost piece: the update was not started. Close the programs that ask for "
+            "low latency, or run pw-metadata -n settings 0 clock.force-quantum 1024, and update "
+            "again.");
     }
     return QString();
 }
@@ -60,6 +66,11 @@ TransferRefusal FirmwareTransfer::check()
         return TransferRefusal::FileEmpty;
     if (imageSize_ > kMaxImageSize)
         return TransferRefusal::FileTooLarge;
+    // PipeWire tells no client that another overran its cycle: at a short
+    // cycle the instrument can lose a piece and the upload still end
+    // "finished". Refused rather than run unchecked.
+    if (midi.midiOut.unvouchedQuantum() != 0)
+        return TransferRefusal::CycleTooShort;
     blockCount_ = blockCountForSize(imageSize_);
     admitted_ = true;
     return TransferRefusal::None;
@@ -70,13 +81,6 @@ bool FirmwareTransfer::run()
     if (!admitted_)
         return false;
     admitted_ = false;
-    // The upload goes on: the user is told that its end cannot be trusted.
-    if (const unsigned frames = midi.midiOut.unvouchedQuantum())
-        observer_.log(tr("PipeWire runs at %1 frames a cycle, too small a quantum for the "
-                         "updater to see a lost piece: this update is not checked for one. "
-                         "Close the programs that ask for low latency, or run "
-                         "pw-metadata -n settings 0 clock.force-quantum 1024, and update again.")
-                          .arg(frames));
     observer_.log(tr("Prepare for update"));
     bool finished = false;
     try {

@@ -40,6 +40,9 @@ enum class TransferRefusal
     FileNotOpen,  // "Open file!"
     FileEmpty,    // "Firmware file is empty!"
     FileTooLarge, // "Firmware file too large!"
+    // PipeWire runs at a cycle too short for the updater to see a piece that
+    // the instrument lost (midi/pipewire_quantum.h).
+    CycleTooShort,
 };
 
 // The text the user is shown for a refusal (empty for None).
@@ -64,8 +67,7 @@ public:
     TransferRefusal check();
 
     // Runs the upload that check() admitted (otherwise does nothing and
-    // returns false). Logs, on PipeWire at too small a quantum, that a lost
-    // piece would go unseen; then "Prepare for update", "Updating" after the
+    // returns false). Logs "Prepare for update", "Updating" after the
     // acknowledgement, then "Update finished" or "Update failed" after the
     // reason; then sets the progress back to 0 and closes the file and both
     // ports, whatever the outcome. True when every block has been played.

@@ -22,7 +22,7 @@
 // The second form uploads N times and counts the outcomes: finished with the
 // image byte-exact, failed with a missed MIDI cycle, failed otherwise, and the
 // one that must never happen, "finished" with the image not as sent; and how
-// many uploads were warned of a quantum too small. --late-cycle and
+// many uploads were refused for too short a cycle (PipeWire). --late-cycle and
 // --late-frames go to the instrument (tarnwick-sim), which then overruns its
 // cycle by 20 ms once in each upload.
 // TARNWICK_TEST_MIDI=jack-async or jack-realtime runs them on an asynchronous
@@ -90,6 +90,8 @@ Upload throughWindow(const QString &path)
     upload.cpuMs = (cpuSeconds() - cpuBefore) * 1000.0;
     upload.peakKiB = peakKiB();
     upload.log = driver.logLines();
+    // A refusal is a box, and the log ends with what Open wrote.
+    upload.log += driver.dialogs().messages();
     upload.outcome = upload.log.last();
     return upload;
 }
@@ -166,7 +168,7 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief,
     const double middle = blocks > 2 ? blocks - 2 : 0;
     const double floorMs = blocks * 100.0 + 250.0 + middle * 30.0;
     const bool finished = outcome == QLatin1String("Update finished");
-    *warned = upload.log.join('\n').contains(QLatin1String("too small a quantum"));
+    *warned = upload.log.join('\n').contains(QLatin1String("too short a cycle"));
     const Outcome result = finished ? (intact ? Outcome::Finished : Outcome::FinishedButBroken)
                            : upload.log.join('\n').contains("MIDI cycle was missed")
                                ? Outcome::MissedCycle
@@ -175,7 +177,7 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief,
         const QString reason =
             upload.log.size() > 1 && !finished ? upload.log[upload.log.size() - 2] + " / " : "";
         std::printf("%u blocks: %s%s%s, image %s (%.0f ms; in-message spacing %.3f-%.3f ms)\n",
-                    blocks, *warned ? "warned / " : "", qPrintable(reason), qPrintable(outcome),
+                    blocks, *warned ? "refused / " : "", qPrintable(reason), qPrintable(outcome),
                     intact ? "byte-exact" : "not as sent", totalMs,
                     inMessage.value("min").toDouble() * 1000.0 / rate,
                     inMessage.value("max").toDouble() * 1000.0 / rate);
@@ -278,8 +280,8 @@ int main(int argc, char **argv)
             warnings += warned;
         }
         std::printf("%d uploads of %u blocks: %d finished byte-exact, %d failed with a missed "
-                    "cycle, %d failed otherwise, %d finished with a broken image; %d warned of "
-                    "too small a quantum\n",
+                    "cycle, %d failed otherwise, %d finished with a broken image; %d refused for "
+                    "too short a cycle\n",
                     repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3], warnings);
         return counts[3] == 0 ? 0 : 1;
     }
@@ -288,7 +290,7 @@ int main(int argc, char **argv)
         bool warned = false;
         ok = runOne(blocks, *system, flash, false, simOptions, &warned) == Outcome::Finished && ok;
         if (warned)
-            std::printf("  warned of too small a quantum\n");
+            std::printf("  refused for too short a cycle\n");
     }
     return ok ? 0 : 1;
 }

@@ -31,6 +31,7 @@ const QStringList kListed = {"Varnox 1: model Varnox, device id 0x03", "  input:
 const QStringList kSecondListed = {"Solune 2: model Solune, device id 0x02",
                                    "  input:  Solune 2:out", "  output: Solune 2:in"};
 constexpr MidiSystems kJack = systemBit(MidiSystemKind::Jack);
+constexpr MidiSystems kPipeWire = systemBit(MidiSystemKind::PipeWire);
 // jackd run asynchronously, where a late client's cycle is run without it.
 constexpr MidiSystems kAsyncJackd =
     systemBit(MidiSystemKind::JackAsync) | systemBit(MidiSystemKind::JackRealtime);
@@ -71,6 +72,13 @@ const FlashRow kRows[] = {
     // 0 blocks: an empty file, refused after the version as a file too large is.
     {"empty image", kJack, 1, {}, {"FILE"}, 0, {}, 2,
      kOpened + QStringList{"tarnwick-flash: Firmware file is empty!"}, {}, 0},
+    // Run alone, on PipeWire at a quantum of 128 (tst_flash_pipewire_128):
+    // refused after the version, nothing sent.
+    {"PipeWire at 128 frames a cycle", kPipeWire, 1, {}, {"FILE"}, 3, {}, 2,
+     kOpened + QStringList{"tarnwick-flash: PipeWire runs at too short a cycle (under 1024 "
+     "frames at 48 kHz) for the updater to see a lost piece: the update was not started. Close "
+     "the programs that ask for low latency, or run pw-metadata -n settings 0 "
+     "clock.force-quantum 1024, and update again."}, {}, 0},
     {"list", kJack, 2, {}, {"--list"}, 1, {}, 0, QStringList{"MIDI API: Jack"} + kListed +
      kSecondListed, {}, 0},
     {"two instruments, none named", kJack, 2, {}, {"FILE"}, 1, {}, 2,

@@ -294,9 +294,12 @@ MidiSystemKind MidiSystem::selected()
 std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)
 {
     const MidiSystemKind kind = selected();
-    // Unless asked for another, the period each system runs by default: 128
-    // frames for the jackd fixture, 1024 (PipeWire's own default quantum, the
-    // one a desktop runs while no application asks for less) on PipeWire.
+    // Unless asked for another (by the caller, or by TARNWICK_TEST_PERIOD), the
+    // period each system runs by default: 128 frames for the jackd fixture,
+    // 1024 (PipeWire's own default quantum, the one a desktop runs while no
+    // application asks for less) on PipeWire.
+    if (periodFrames == 0)
+        periodFrames = unsigned(qEnvironmentVariableIntValue("TARNWICK_TEST_PERIOD"));
     if (periodFrames == 0)
         periodFrames = kind == MidiSystemKind::PipeWire ? 1024 : 128;
     if (kind != MidiSystemKind::Alsa)
