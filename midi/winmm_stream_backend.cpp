@@ -135,11 +135,13 @@ void WinMMStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces
     for (size_t i = 0; i < count; ++i) {
         // The clock runs on while a piece plays late, so the next one would
         // be due early, less than its delta after the late one: it waits the
-        // whole ticks by which the previous one was late on top of its delta.
+        // ticks by which the previous one was late, to the nearest, on top of
+        // its delta. Whole ticks alone let it come up to a tick (2 ms) early;
+        // rounded, half a tick at most.
         Piece piece = pieces[i];
         const int64_t late = nowMicros() - restarted - dueMicros;
-        if (late >= kTickMicros)
-            piece.deltaTicks += static_cast<uint32_t>(late / kTickMicros);
+        if (late >= kTickMicros / 2)
+            piece.deltaTicks += static_cast<uint32_t>((late + kTickMicros / 2) / kTickMicros);
         dueMicros += int64_t{piece.deltaTicks} * kTickMicros;
         writeEventBuffer(piece, unit, buffer_->event);
         playBuffer(piece);

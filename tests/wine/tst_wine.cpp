@@ -166,7 +166,7 @@ void TestWine::playsThroughWinmm()
         const QRegularExpressionMatch m = line.match(printed);
         QVERIFY2(m.hasMatch(), qPrintable(units[u] + " printed no result:\n" + printed));
         // The wait's bound is the piece's delta plus 2 s, and a delta carries
-        // the whole ticks (2 ms) by which the piece before it came late.
+        // the ticks (2 ms) by which the piece before it came late.
         QString message = m.captured(4).trimmed();
         const QRegularExpressionMatch bound = QRegularExpression("within (\\d+) ms").match(message);
         const int boundMs = bound.captured(1).toInt();
