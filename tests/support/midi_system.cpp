@@ -313,5 +313,9 @@ std::unique_ptr<MidiSystem> MidiSystem::create(unsigned periodFrames)
 
 bool MidiSystem::startInstrument(const QStringList &options)
 {
-    return instrument_.start(instrumentMode() + options);
+    // PipeWire shows a new client's ports to the others a little later: a
+    // window that listed them at once found the instrument's input missing
+    // (a CI run), and its Open opened nothing on that side.
+    return instrument_.start(instrumentMode() + options) &&
+           (kind() != MidiSystemKind::PipeWire || waitForInput(instrument_.inPort().toStdString()));
 }
