@@ -135,7 +135,7 @@ Upload throughFlash(const QString &path)
 
 // brief: one line per upload (for --repeat), otherwise the whole report.
 Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief,
-               const QStringList &simOptions, bool *warned)
+               const QStringList &simOptions, bool *refused)
 {
     QTemporaryDir dir;
     const QString path = dir.filePath("image.bin");
@@ -168,7 +168,7 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief,
     const double middle = blocks > 2 ? blocks - 2 : 0;
     const double floorMs = blocks * 100.0 + 250.0 + middle * 30.0;
     const bool finished = outcome == QLatin1String("Update finished");
-    *warned = upload.log.join('\n').contains(QLatin1String("too short a cycle"));
+    *refused = upload.log.join('\n').contains(QLatin1String("too short a cycle"));
     const Outcome result = finished ? (intact ? Outcome::Finished : Outcome::FinishedButBroken)
                            : upload.log.join('\n').contains("MIDI cycle was missed")
                                ? Outcome::MissedCycle
@@ -177,7 +177,7 @@ Outcome runOne(unsigned blocks, MidiSystem &system, bool flash, bool brief,
         const QString reason =
             upload.log.size() > 1 && !finished ? upload.log[upload.log.size() - 2] + " / " : "";
         std::printf("%u blocks: %s%s%s, image %s (%.0f ms; in-message spacing %.3f-%.3f ms)\n",
-                    blocks, *warned ? "refused / " : "", qPrintable(reason), qPrintable(outcome),
+                    blocks, *refused ? "refused / " : "", qPrintable(reason), qPrintable(outcome),
                     intact ? "byte-exact" : "not as sent", totalMs,
                     inMessage.value("min").toDouble() * 1000.0 / rate,
                     inMessage.value("max").toDouble() * 1000.0 / rate);
@@ -273,23 +273,23 @@ int main(int argc, char **argv)
                     48000u, system->periodFrames());
     if (repeat > 0) {
         int counts[4] = {};
-        int warnings = 0;
+        int refusals = 0;
         for (int run = 0; run < repeat; ++run) {
-            bool warned = false;
-            ++counts[int(runOne(sizes.first(), *system, flash, true, simOptions, &warned))];
-            warnings += warned;
+            bool refused = false;
+            ++counts[int(runOne(sizes.first(), *system, flash, true, simOptions, &refused))];
+            refusals += refused;
         }
         std::printf("%d uploads of %u blocks: %d finished byte-exact, %d failed with a missed "
                     "cycle, %d failed otherwise, %d finished with a broken image; %d refused for "
                     "too short a cycle\n",
-                    repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3], warnings);
+                    repeat, sizes.first(), counts[0], counts[1], counts[2], counts[3], refusals);
         return counts[3] == 0 ? 0 : 1;
     }
     bool ok = true;
     for (unsigned blocks : sizes) {
-        bool warned = false;
-        ok = runOne(blocks, *system, flash, false, simOptions, &warned) == Outcome::Finished && ok;
-        if (warned)
+        bool refused = false;
+        ok = runOne(blocks, *system, flash, false, simOptions, &refused) == Outcome::Finished && ok;
+        if (refused)
             std::printf("  refused for too short a cycle\n");
     }
     return ok ? 0 : 1;
