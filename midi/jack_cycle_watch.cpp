@@ -89,13 +89,18 @@ JackCycleWatch::Answer JackCycleWatch::cycle(const Cycle &c)
     sortNotices(c.notices);
     last_ = c;
     seenCycle_ = true;
+    listenedLast_ = c.listened;
 
     if (phase_ == Phase::None)
         return Answer::NotKnownYet;
+    // The destination did not finish the cycle of a piece, or the one before
+    // it: it read that piece late, after the next cycle's writes, or read it
+    // twice. Whoever was late, the instrument or the listener.
+    const bool unheard = unheardPiece_ || (wroteBefore && !c.listened);
     // A cycle run without us that held or followed a piece, or one that a
     // client overran, may have moved one of our pieces or lost it. One the
     // driver began late moved the whole graph together.
-    if ((missed && !driverLate_) || lateClients_ != unitLateClients_) {
+    if ((missed && !driverLate_) || lateClients_ != unitLateClients_ || unheard) {
         phase_ = Phase::None;
         return Answer::NotWhole;
     }
@@ -112,7 +117,10 @@ void JackCycleWatch::played(bool first, bool last)
     if (first) {
         phase_ = Phase::Playing;
         unitLateClients_ = lateClients_;
+        unheardPiece_ = false;
     }
+    if (!listenedLast_)
+        unheardPiece_ = true;
     if (last && phase_ == Phase::Playing) {
         phase_ = Phase::Settling;
         lastPieceCycle_ = cycle_;

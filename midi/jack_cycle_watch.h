@@ -22,6 +22,10 @@ public:
         // driver reported an xrun since the cycle before.
         bool driverXrun = false;
         uint32_t notices = 0; // xrun notices received so far (wraps)
+        // A client fed by the destination's client (our listener) finished
+        // every cycle since our last one began: then the destination did too,
+        // after reading what we wrote in them. True where nothing listens.
+        bool listened = true;
         // Where the unit's next piece is due, while it has begun and a piece
         // is still to be written.
         bool pieceDue = false;
@@ -83,4 +87,6 @@ private:
     uint32_t unitLateClients_ = 0; // lateClients_ when the first piece was written
     uint32_t lastPieceCycle_ = 0;
     bool playedLastCycle_ = false; // a piece was written in the cycle fed last
+    bool listenedLast_ = true;     // Cycle::listened as fed last
+    bool unheardPiece_ = false;    // the cycle before a piece's was not listened to
 };

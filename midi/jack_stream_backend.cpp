@@ -28,6 +28,10 @@ constexpr int kOpenAttempts = 3;
 // How long a send waits for the port-connect callback to report the
 // connection that jack_port_connected() already shows.
 constexpr unsigned kConnectNoticeWaitMs = 250;
+// How long a unit failed for a missed cycle waits to see whether the
+// destination or the server went: a client that died misses cycles before
+// its ports are gone, and that loss is the truer report.
+constexpr unsigned kLossNoticeWaitMs = 500;
 
 timespec monotonicNow()
 {
@@ -184,6 +188,7 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
         release();
         failRefused(refusal);
     }
+    openListener(destination);
     // PipeWire's libjack makes the connection after jack_connect returns: wait
     // until the port has it (bounded; a send without it reports the loss).
     // Then an event written in the cycle a connection is made can be lost.
@@ -191,6 +196,83 @@ void JackStreamBackend::openStream(unsigned portNumber, const std::string &portN
     while (jack_port_connected(port_) == 0 && !passed(deadline) && !shutdown_.load())
         sleepMicros(500);
     waitCycles(2, 500);
+    // From here on the listener has run in the graph that holds its connection.
+    listening_.store(listener_ != nullptr);
+}
+
+// Best effort: without the listener the watch still has the xrun notices.
+// PipeWire's libjack runs a client fed by another as jackd does, but it is
+// not measured there, and its quantum is held long enough for the notices.
+// A physical port is the driver's own, which finishes no cycle late.
+void JackStreamBackend::openListener(const std::string &destination)
+{
+    if (pipewire_quantum::libjackIsPipeWire())
+        return;
+    jack_port_t *target = jack_port_by_name(client_, destination.c_str());
+    if (!target || (jack_port_flags(target) & JackPortIsPhysical))
+        return;
+    const std::string full = jack_port_name(target);
+    const std::string prefix =
+        full.substr(0, full.size() - std::strlen(jack_port_short_name(target)));
+    std::string source, type;
+    if (const char **outputs = jack_get_ports(client_, nullptr, nullptr, JackPortIsOutput)) {
+        for (const char **name = outputs; *name && source.empty(); ++name) {
+            if (std::strncmp(*name, prefix.c_str(), prefix.size()) != 0)
+                continue;
+            source = *name;
+            type = jack_port_type(jack_port_by_name(client_, *name));
+        }
+        jack_free(outputs);
+    }
+    if (source.empty())
+        return;
+    listener_ = jack_client_open(kListenerClientName, JackNoStartServer, nullptr);
+    jack_port_t *input =
+        listener_ ? jack_port_register(listener_, "input", type.c_str(), JackPortIsInput, 0)
+                  : nullptr;
+    if (!input || jack_set_process_callback(listener_, &JackStreamBackend::onListen, this) != 0 ||
+        jack_activate(listener_) != 0 ||
+        jack_connect(listener_, source.c_str(), jack_port_name(input)) != 0) {
+        if (listener_)
+            jack_client_close(listener_);
+        listener_ = nullptr;
+    }
+}
+
+// The listener's process thread, in real time: runs only once the
+// destination's client has finished the cycle (or gave up on it).
+int JackStreamBackend::onListen(jack_nframes_t nframes, void *self)
+{
+    auto *backend = static_cast<JackStreamBackend *>(self);
+    const jack_nframes_t frame = jack_last_frame_time(backend->listener_);
+    backend->heard_[(frame / nframes) % kHeardCycles].store(frame, std::memory_order_release);
+    return 0;
+}
+
+// Whether the listener ran in every cycle from fromFrame up to toFrame.
+bool JackStreamBackend::heardSince(uint32_t fromFrame, uint32_t toFrame, uint32_t frames) const
+{
+    if (frames == 0 || (toFrame - fromFrame) / frames >= kHeardCycles)
+        return false;
+    for (uint32_t frame = fromFrame; frame != toFrame; frame += frames)
+        if (heard_[(frame / frames) % kHeardCycles].load(std::memory_order_acquire) != frame)
+            return false;
+    return true;
+}
+
+StreamProblem JackStreamBackend::settledFailure(StreamProblem failure)
+{
+    if (failure != StreamProblem::MissedCycle || !listening_.load())
+        return failure;
+    const timespec deadline = addMicros(monotonicNow(), kLossNoticeWaitMs * 1000u);
+    while (connections_.load(std::memory_order_relaxed) > 0 && !shutdown_.load() &&
+           !passed(deadline))
+        sleepMicros(1000);
+    if (shutdown_.load())
+        return StreamProblem::ServiceGone;
+    if (connections_.load(std::memory_order_relaxed) <= 0)
+        return StreamProblem::DestinationGone;
+    return failure;
 }
 
 // A unit a send gave up on is dropped by the next cycle; nothing else is queued.
@@ -206,6 +288,16 @@ void JackStreamBackend::closeStream()
 
 void JackStreamBackend::release()
 {
+    listening_.store(false);
+    if (listener_) {
+        if (!shutdown_.load())
+            jack_deactivate(listener_);
+        jack_client_close(listener_);
+    }
+    listener_ = nullptr;
+    for (auto &frame : heard_)
+        frame.store(0);
+    seenCycle_ = false;
     if (client_) {
         if (!shutdown_.load())
             jack_deactivate(client_);
@@ -264,7 +356,7 @@ void JackStreamBackend::playUnit(const unsigned char *unit, const Piece *pieces,
                  boundMs);
     }
     if (takeBackUnit() == Failed)
-        fail(static_cast<StreamProblem>(failure_.load()));
+        fail(settledFailure(static_cast<StreamProblem>(failure_.load())));
 }
 
 std::optional<StreamProblem> JackStreamBackend::loss() const
@@ -401,6 +493,10 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     JackCycleWatch::Cycle cycle =
         readCycle(client_, nframes, xrunNotices_.load(std::memory_order_relaxed));
     const int count = eventCount_.load(std::memory_order_relaxed);
+    if (listening_.load(std::memory_order_relaxed) && seenCycle_)
+        cycle.listened = heardSince(lastStartFrame_, cycle.startFrame, nframes);
+    seenCycle_ = true;
+    lastStartFrame_ = cycle.startFrame;
     if (state_.load(std::memory_order_acquire) == Queued && next_ > 0 && next_ < count) {
         cycle.pieceDue = true;
         cycle.dueFrame = schedule_.last() + events_[next_].deltaFrames;

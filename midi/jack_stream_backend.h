@@ -25,6 +25,7 @@ public:
     // word, or the tool would list itself as an instrument.
     static constexpr const char *kClientName = "Tarnwick Updater";
     static constexpr const char *kWatchClientName = "Tarnwick Updater watch";
+    static constexpr const char *kListenerClientName = "Tarnwick Updater listener";
 
     JackStreamBackend();
     ~JackStreamBackend() override;
@@ -81,7 +82,9 @@ private:
     static void onPlainShutdown(void *self);
     static int onXrun(void *self);
     static void onConnect(jack_port_id_t a, jack_port_id_t b, int connect, void *self);
+    static int onListen(jack_nframes_t nframes, void *self);
     int process(jack_nframes_t nframes);
+    bool heardSince(uint32_t fromFrame, uint32_t toFrame, uint32_t frames) const;
     void playDue(void *buffer, jack_nframes_t nframes, uint32_t cycleStart);
 
     void queueUnit(size_t count);
@@ -93,12 +96,22 @@ private:
     void waitCycles(unsigned cycles, unsigned timeoutMs);
     bool waitForIdle(unsigned timeoutMs);
     bool connectionNoticed();
+    void openListener(const std::string &destination);
+    StreamProblem settledFailure(StreamProblem failure);
     uint32_t ticksToFrames(uint32_t ticks) const;
     void release();
 
     jack_client_t *client_ = nullptr;
     jack_client_t *watch_ = nullptr;
     jack_port_t *port_ = nullptr;
+    // A client of ours fed by the destination's client, so that it runs in a
+    // cycle only after the destination finished it: the frame of each cycle
+    // it ran in, by cycle. Only on jackd, and only where the destination's
+    // client has an output port.
+    static constexpr uint32_t kHeardCycles = 32;
+    jack_client_t *listener_ = nullptr;
+    std::atomic<uint32_t> heard_[kHeardCycles] = {};
+    std::atomic<bool> listening_{false};
     sem_t done_;
     bool semReady_ = false;
     uint32_t sampleRate_ = 48000;
@@ -115,6 +128,8 @@ private:
 
     // Process callback only.
     int next_ = 0;
+    bool seenCycle_ = false;
+    uint32_t lastStartFrame_ = 0;
     StreamSchedule schedule_;
     JackCycleWatch cycleWatch_;
 };
