@@ -84,6 +84,10 @@ struct Scenario
     // after the row's own, so that it is listed last. The user chooses the
     // row's instrument in both lists; the second must receive nothing.
     QStringList alsoAttached = {};
+    // An asynchronous server can fail the upload honestly at an earlier block
+    // than the fault's, for a late client of its own: the row then ends there
+    // (the bar stopped at an earlier value, the blocks before it held).
+    bool mayFailEarlier = false;
 
     // Rows whose MIDI server dies or whose window closes run in a process of
     // their own.
