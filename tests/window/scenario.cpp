@@ -206,6 +206,16 @@ void runScenario(const Scenario &row, MidiSystem &system)
     const QStringList log = driver.logLines();
     qInfo("log: %s | boxes: %s | stall %lld ms", qPrintable(log.join(" / ")),
           qPrintable(driver.dialogs().messages().join(" / ")), stallMs);
+    // Open's version request failed the same way: no upload began, and the
+    // instrument holds nothing.
+    const QStringList boxes = driver.dialogs().messages();
+    if (row.mayFailEarlier && !log.contains("Prepare for update") && boxes.size() == 2 &&
+        boxes[0] == "Error: " + row.lastLog.value(0) && boxes[1] == "Error: Open devices!") {
+        qInfo("failed at Open, before the fault's block");
+        QCOMPARE(sim.stop(), 0);
+        QCOMPARE(sim.summary()["blocks_received"].toInt(), 0);
+        return;
+    }
     // "Update finished" where the row expects a failure: the log check below
     // ends the row, so whether the instrument holds the whole image (else
     // the tool lied) is checked first. A row that expects it checks the
