@@ -121,7 +121,7 @@ const Scenario kRows[] = {
     // the instrument overruns in the cycle of block 1's sixth piece.
     {"instrument late mid-unit", kAsyncJackd, {"--late-cycle", QString::number(piece(1, 6))},
      FileKind::Image, k20Blocks, {"Prepare for update", kMissed, "Update failed"}, {}, {5, 0}, 0,
-     0, 1000},
+     0, 1000, Fault::None, When::Idle, 0, {}, true},
     // Before the acknowledgement: in its wait, after block 1 was played.
     {"connection cut before the acknowledgement", kAllSystems, kNoAck, FileKind::Image,
      k20Blocks, {"Prepare for update", "MidiOutJack::checkStream: the MIDI destination is gone.",
