@@ -172,15 +172,32 @@ void runRow(const FlashRow &row, MidiSystem &system)
         return;
     }
     QCOMPARE(WEXITSTATUS(flash.exitStatus()), row.exitStatus);
-    QCOMPARE(lines, row.lines);
+    // Or at an earlier block than the fault's: the failed block reached the
+    // instrument whole or broken, the ones before it whole.
+    QStringList expectedLines = row.lines;
+    QStringList expectedProgress = row.progress;
+    int blocks = row.blocksHeld == kWholeImage ? row.blocks : row.blocksHeld;
+    bool failedEarlier = false;
+    if (row.systems == kAsyncJackd && progress.size() < row.progress.size() &&
+        progress == row.progress.mid(0, progress.size())) {
+        qInfo("failed at block %lld, before the fault's",
+              static_cast<long long>(progress.size() + 1));
+        if (progress.isEmpty())
+            expectedLines.removeOne("Updating");
+        expectedProgress = progress;
+        blocks = int(progress.size());
+        failedEarlier = true;
+    }
+    QCOMPARE(lines, expectedLines);
     if (row.progress != kAnyProgress)
-        QCOMPARE(progress, row.progress);
+        QCOMPARE(progress, expectedProgress);
 
     if (row.instruments == 0)
         return;
     Simulator &sim = system.instrument();
     QCOMPARE(sim.stop(), 0);
-    int blocks = row.blocksHeld == kWholeImage ? row.blocks : row.blocksHeld;
+    if (failedEarlier && sim.summary()["blocks_received"].toInt() == blocks + 1)
+        ++blocks; // nothing was lost, but the tool could not tell
     if (row.blocksHeld == kAsReported) {
         blocks =
             progress.isEmpty() ? -1 : progress.last().section(' ', 1, 1).section('/', 0, 0).toInt();
