@@ -24,7 +24,8 @@ public:
     // True once the simulator has printed READY (at most timeoutMs).
     bool start(const QStringList &args = {}, int timeoutMs = 5000);
     // SIGTERM and wait; returns the waitpid status (-1 when not running).
-    int stop(int timeoutMs = 3000) { return process_.stop(SIGTERM, timeoutMs); }
+    // Beside two busy loops its leaving the server once took over 3 s.
+    int stop(int timeoutMs = 10000) { return process_.stop(SIGTERM, timeoutMs); }
     // SIGKILL: an instrument that vanishes without a summary.
     void kill() { process_.stop(SIGKILL, 2000); }
     // Waits for the simulator to exit by itself (e.g. --exit-after-block).
