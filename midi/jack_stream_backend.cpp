@@ -297,7 +297,6 @@ void JackStreamBackend::release()
     listener_ = nullptr;
     for (auto &frame : heard_)
         frame.store(0);
-    seenCycle_ = false;
     if (client_) {
         if (!shutdown_.load())
             jack_deactivate(client_);
@@ -313,6 +312,7 @@ void JackStreamBackend::release()
     next_ = 0;
     schedule_.reset();
     cycleWatch_.reset();
+    seenCycle_ = false;
     xrunNotices_.store(0);
     connections_.store(0);
 }
