@@ -89,7 +89,6 @@ JackCycleWatch::Answer JackCycleWatch::cycle(const Cycle &c)
     sortNotices(c.notices);
     last_ = c;
     seenCycle_ = true;
-    listenedLast_ = c.listened;
 
     if (phase_ == Phase::None)
         return Answer::NotKnownYet;
@@ -119,7 +118,7 @@ void JackCycleWatch::played(bool first, bool last)
         unitLateClients_ = lateClients_;
         unheardPiece_ = false;
     }
-    if (!listenedLast_)
+    if (!last_.listened)
         unheardPiece_ = true;
     if (last && phase_ == Phase::Playing) {
         phase_ = Phase::Settling;

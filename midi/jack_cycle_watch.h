@@ -56,6 +56,8 @@ public:
     void abandon() { phase_ = Phase::None; }
     // Whether the driver itself was late for the last cycle fed.
     bool driverLate() const { return driverLate_; }
+    // The cycle fed last; null before the first.
+    const Cycle *lastCycle() const { return seenCycle_ ? &last_ : nullptr; }
 
 private:
     enum class Phase
@@ -87,6 +89,5 @@ private:
     uint32_t unitLateClients_ = 0; // lateClients_ when the first piece was written
     uint32_t lastPieceCycle_ = 0;
     bool playedLastCycle_ = false; // a piece was written in the cycle fed last
-    bool listenedLast_ = true;     // Cycle::listened as fed last
     bool unheardPiece_ = false;    // the cycle before a piece's was not listened to
 };

@@ -219,8 +219,10 @@ void JackStreamBackend::openListener(const std::string &destination)
         for (const char **name = outputs; *name && source.empty(); ++name) {
             if (std::strncmp(*name, prefix.c_str(), prefix.size()) != 0)
                 continue;
-            source = *name;
-            type = jack_port_type(jack_port_by_name(client_, *name));
+            if (const jack_port_t *port = jack_port_by_name(client_, *name)) {
+                source = *name;
+                type = jack_port_type(port);
+            }
         }
         jack_free(outputs);
     }
@@ -312,7 +314,6 @@ void JackStreamBackend::release()
     next_ = 0;
     schedule_.reset();
     cycleWatch_.reset();
-    seenCycle_ = false;
     xrunNotices_.store(0);
     connections_.store(0);
 }
@@ -493,10 +494,9 @@ int JackStreamBackend::process(jack_nframes_t nframes)
     JackCycleWatch::Cycle cycle =
         readCycle(client_, nframes, xrunNotices_.load(std::memory_order_relaxed));
     const int count = eventCount_.load(std::memory_order_relaxed);
-    if (listening_.load(std::memory_order_relaxed) && seenCycle_)
-        cycle.listened = heardSince(lastStartFrame_, cycle.startFrame, nframes);
-    seenCycle_ = true;
-    lastStartFrame_ = cycle.startFrame;
+    const JackCycleWatch::Cycle *last = cycleWatch_.lastCycle();
+    if (last && listening_.load(std::memory_order_relaxed))
+        cycle.listened = heardSince(last->startFrame, cycle.startFrame, nframes);
     if (state_.load(std::memory_order_acquire) == Queued && next_ > 0 && next_ < count) {
         cycle.pieceDue = true;
         cycle.dueFrame = schedule_.last() + events_[next_].deltaFrames;

@@ -128,8 +128,6 @@ private:
 
     // Process callback only.
     int next_ = 0;
-    bool seenCycle_ = false;
-    uint32_t lastStartFrame_ = 0;
     StreamSchedule schedule_;
     JackCycleWatch cycleWatch_;
 };
