@@ -59,7 +59,7 @@ QString WineGuest::start(const QString &folder)
     // delay its wake-ups now and then.
     QElapsedTimer server;
     server.start();
-    if (QProcess::execute("chrt", {"-f", "10", "wineserver", "-p"}) != 0)
+    if (QProcess::execute("chrt", {"-f", QString::number(kPriority), "wineserver", "-p"}) != 0)
         return "could not start the Wine server";
     serverStarted_ = true;
     // The first program in a prefix starts Wine's services, which keep the
@@ -96,10 +96,9 @@ QString WineGuest::copyIn(const QString &path) const
 bool WineGuest::run(ChildProcess &program, const QStringList &argv, const QString &logPath,
                     bool realtime) const
 {
-    std::vector<std::string> command;
+    std::vector<std::string> command{"wine"};
     if (realtime)
-        command = {"chrt", "-f", "10"};
-    command.push_back("wine");
+        command.insert(command.begin(), {"chrt", "-f", std::to_string(kPriority)});
     for (const QString &arg : argv)
         command.push_back(arg.toStdString());
     return program.start(command, logPath.toStdString());

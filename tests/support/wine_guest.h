@@ -15,6 +15,9 @@
 class WineGuest
 {
 public:
+    // The real-time (SCHED_FIFO) priority of the Wine server and of the runs.
+    static constexpr int kPriority = 10;
+
     ~WineGuest();
 
     // Sets everything up in `folder` (the guest's tmpfs). Returns an empty

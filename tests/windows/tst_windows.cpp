@@ -82,15 +82,15 @@ QString folderOf(const char *variable)
 }
 
 // The simulated instrument that answers stands in for hardware with a
-// processor of its own.
-// In the guest it shares one CPU with Wine, which runs at a real-time priority
-// (see wine_guest.cpp), and so does Wine's desktop (explorer.exe), which each
-// run of a program starts and which spends 2 to 3 s of CPU starting. At an
-// ordinary priority the instrument waited for it: beside a busy host it
-// answered the version request up to 1.4 s late, and the program rightly fell
-// back to "Version 1.0.X". At Wine's own priority it takes its turn between
-// theirs; above it, it would cut into the stream player's.
-const sched_param kWinePriority{10};
+// processor of its own. In the guest it shares one CPU with Wine, which runs
+// at a real-time priority (WineGuest::kPriority), and so does Wine's desktop
+// (explorer.exe), which each run of a program starts and which spends 2 to
+// 3 s of CPU starting. At an ordinary priority the instrument waited for it:
+// beside a busy host it answered the version request up to 1.4 s late, and
+// the program rightly fell back to "Version 1.0.X". At Wine's own priority it
+// takes its turn between theirs; above it, it would cut into the stream
+// player's.
+const sched_param kWinePriority{WineGuest::kPriority};
 
 } // namespace
 
