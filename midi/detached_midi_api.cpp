@@ -5,6 +5,8 @@ namespace {
 // Nothing is listed, so nothing can be chosen: reached only by a caller that
 // kept a port number from before the service was left.
 const char kNotJoined[] = "the MIDI service has not been joined again; press Refresh.";
+// RtMidi's own output is not used for sending, only for listing.
+const char kStreamPortOpen[] = "the stream port is open; RtMidi's output client is closed.";
 
 } // namespace
 
@@ -34,6 +36,27 @@ void DetachedMidiOutApi::openVirtualPort(const std::string &)
 void DetachedMidiOutApi::sendMessage(const unsigned char *, size_t)
 {
     error(RtMidiError::WARNING, std::string("RtMidiOut::sendMessage: ") + kNotJoined);
+}
+
+void ListingKeptMidiOutApi::openPort(unsigned int, const std::string &)
+{
+    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openPort: ") + kStreamPortOpen);
+}
+
+void ListingKeptMidiOutApi::openVirtualPort(const std::string &)
+{
+    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openVirtualPort: ") + kStreamPortOpen);
+}
+
+std::string ListingKeptMidiOutApi::getPortName(unsigned int portNumber)
+{
+    // RtMidi's own backends answer a number out of range with an empty name.
+    return portNumber < names_.size() ? names_[portNumber] : std::string();
+}
+
+void ListingKeptMidiOutApi::sendMessage(const unsigned char *, size_t)
+{
+    error(RtMidiError::WARNING, std::string("RtMidiOut::sendMessage: ") + kStreamPortOpen);
 }
 
 bool isDetached(MidiApi *api)

@@ -3,6 +3,8 @@
 #include <RtMidi.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 // What an RtMidiIn or RtMidiOut of the transport holds between leaving its MIDI
 // service and joining it again, and still holds when the join failed (the
@@ -50,5 +52,34 @@ private:
     RtMidi::Api api_;
 };
 
-// Whether an RtMidi object's API is one of the above.
+// What the transport's RtMidiOut holds while its stream port is open on a
+// service that runs RtMidi's client in every cycle: no client, and the
+// destinations as they were listed when the port opened, so that the numbering
+// the port was opened by still holds. Not detached: the service is joined.
+class ListingKeptMidiOutApi final : public MidiOutApi
+{
+public:
+    ListingKeptMidiOutApi(RtMidi::Api api, std::vector<std::string> names)
+        : api_(api), names_(std::move(names))
+    {
+    }
+    RtMidi::Api getCurrentApi() override { return api_; }
+    void openPort(unsigned int portNumber, const std::string &portName) override;
+    void openVirtualPort(const std::string &portName) override;
+    void closePort() override {}
+    void setClientName(const std::string &) override {}
+    void setPortName(const std::string &) override {}
+    unsigned int getPortCount() override { return static_cast<unsigned int>(names_.size()); }
+    std::string getPortName(unsigned int portNumber) override;
+    void sendMessage(const unsigned char *message, size_t size) override;
+
+protected:
+    void initialize(const std::string &) override {}
+
+private:
+    RtMidi::Api api_;
+    std::vector<std::string> names_;
+};
+
+// Whether an RtMidi object's API is one of the detached ones.
 bool isDetached(MidiApi *api);

@@ -42,6 +42,9 @@ public:
     void leaveService() override;
     // PipeWire's libjack tells no client of another's overrun.
     unsigned unvouchedQuantum() const override;
+    // RtMidi's output client has a process callback: the server waits for it
+    // in every cycle, and it can be named late like any other client.
+    bool listingClientRunsEachCycle() const override { return true; }
 
 protected:
     void openStream(unsigned portNumber, const std::string &portName,

@@ -52,6 +52,10 @@ public:
     // this port of a piece another client lost at that cycle's length
     // (PipeWire below the quantum of midi/pipewire_quantum.h); 0 otherwise.
     virtual unsigned unvouchedQuantum() const { return 0; }
+    // Whether RtMidi's client that lists the destinations takes part in every
+    // cycle of the service: then it is closed while the port is open (see
+    // StreamMidiOut::openStreamPort).
+    virtual bool listingClientRunsEachCycle() const { return false; }
 
 protected:
     // Report through the one error table, under this backend's class name.

@@ -5,6 +5,7 @@
 #include "stream_backend_factory.h"
 
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -23,7 +24,8 @@ private:
 } // namespace
 
 StreamMidiOut::StreamMidiOut(RtMidi::Api api, const std::string &clientName)
-    : RtMidiOut(api, clientName), backend_(makeStreamBackend(getCurrentApi()))
+    : RtMidiOut(api, clientName), backend_(makeStreamBackend(getCurrentApi())),
+      clientName_(clientName)
 {
 }
 
@@ -35,7 +37,55 @@ StreamMidiOut::~StreamMidiOut() throw()
 void StreamMidiOut::openStreamPort(unsigned int portNumber, const std::string &portName)
 {
     OutputPorts ports(*this);
+    // The listing the port is opened from: the port's own clients add to it.
+    std::vector<std::string> names;
+    if (backend_->listingClientRunsEachCycle())
+        names = listing();
     backend_->open(portNumber, portName, ports);
+    if (backend_->listingClientRunsEachCycle())
+        keepListing(std::move(names));
+}
+
+unsigned int StreamMidiOut::getPortCount()
+{
+    rejoinListingOnceClosed();
+    return RtMidiOut::getPortCount();
+}
+
+std::string StreamMidiOut::getPortName(unsigned int portNumber)
+{
+    rejoinListingOnceClosed();
+    return RtMidiOut::getPortName(portNumber);
+}
+
+std::vector<std::string> StreamMidiOut::listing()
+{
+    std::vector<std::string> names(getPortCount());
+    for (unsigned int i = 0; i < names.size(); ++i)
+        names[i] = getPortName(i);
+    return names;
+}
+
+void StreamMidiOut::keepListing(std::vector<std::string> names)
+{
+    MidiApi *const kept = new ListingKeptMidiOutApi(getCurrentApi(), std::move(names));
+    delete rtapi_; // closes RtMidi's client
+    rtapi_ = kept;
+}
+
+void StreamMidiOut::rejoinListingOnceClosed()
+{
+    if (backend_->isOpen() || !dynamic_cast<ListingKeptMidiOutApi *>(rtapi_))
+        return;
+    try {
+        join(getCurrentApi(), clientName_);
+    } catch (const RtMidiError &) {
+        // As after a failed rejoin of the service: nothing listed, and
+        // serviceStopped() true, so the next listing tries again.
+        MidiApi *const detached = new DetachedMidiOutApi(getCurrentApi());
+        delete rtapi_;
+        rtapi_ = detached;
+    }
 }
 
 void StreamMidiOut::sendStream(const unsigned char *data, size_t size)
@@ -82,6 +132,7 @@ void StreamMidiOut::join(RtMidi::Api api, const std::string &clientName)
 {
     StreamMidiOut fresh(api, clientName);
     std::swap(rtapi_, fresh.rtapi_);
+    clientName_ = clientName;
 }
 
 bool StreamMidiOut::joined() const

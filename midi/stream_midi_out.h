@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <memory>
 #include <string>
+#include <vector>
 
 class StreamBackend;
 
@@ -13,6 +14,12 @@ class StreamBackend;
 // sent to the instrument goes through. The port plays each unit as timed events
 // on the platform's MIDI service and returns when the unit has been played.
 // Port numbers are those of this object's getPortCount()/getPortName().
+//
+// Where RtMidi's client takes part in every cycle of the service (JACK), it is
+// closed while the stream port is open: it plays no part in a send, and a
+// client the server waits for in each cycle can be late and fail the unit.
+// Meanwhile the listing is the one the port was opened from; the first
+// listing after the port closed opens the client again.
 class StreamMidiOut : public RtMidiOut
 {
 public:
@@ -21,6 +28,8 @@ public:
     ~StreamMidiOut() throw() override;
 
     void openStreamPort(unsigned int portNumber, const std::string &portName = "RtMidi Output");
+    unsigned int getPortCount() override;
+    std::string getPortName(unsigned int portNumber = 0) override;
     void sendStream(const unsigned char *data, size_t size);
     // Raises the port's own error when its MIDI service has stopped or its
     // destination has gone since the last send; cheap enough to poll.
@@ -45,5 +54,10 @@ public:
     bool isPortOpen() const override;
 
 private:
+    std::vector<std::string> listing();
+    void keepListing(std::vector<std::string> names);
+    void rejoinListingOnceClosed();
+
     std::unique_ptr<StreamBackend> backend_;
+    std::string clientName_;
 };

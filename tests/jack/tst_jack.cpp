@@ -40,6 +40,14 @@ bool openOn(StreamMidiOut &out, const std::string &name)
     return out.isPortOpen();
 }
 
+std::vector<std::string> listing(StreamMidiOut &out)
+{
+    std::vector<std::string> names(out.getPortCount());
+    for (unsigned i = 0; i < names.size(); ++i)
+        names[i] = out.getPortName(i);
+    return names;
+}
+
 } // namespace
 
 class TestJack : public QObject
@@ -134,7 +142,11 @@ private slots:
         QVERIFY2(lateFrames < period, qPrintable(QString::number(lateFrames)));
     }
 
-    // PipeWire's quanta too small to vouch for an upload at (docs/midi-systems.md); none on jackd.
+    // Opened on the instrument. PipeWire's quanta too small to vouch for an
+    // upload at (docs/midi-systems.md); none on jackd. RtMidi's output client
+    // is off the server while the port is open, the listing stays the one the
+    // port was opened from, and the first listing after the close brings the
+    // client back.
     void quantum_data()
     {
         QTest::addColumn<unsigned>("period");
@@ -149,10 +161,17 @@ private slots:
         QFETCH(unsigned, onPipeWire);
         auto system = MidiSystem::create(period);
         QVERIFY(system->startServer() && system->startInstrument());
-        StreamMidiOut out(RtMidi::UNIX_JACK);
+        StreamMidiOut out(RtMidi::UNIX_JACK, "tst_jack lister");
+        QVERIFY(system->waitForClient("tst_jack lister", true));
+        const std::vector<std::string> listed = listing(out);
         QVERIFY(openOn(out, system->instrument().inPort().toStdString()));
         QCOMPARE(out.unvouchedQuantum(),
                  system->kind() == MidiSystemKind::PipeWire ? onPipeWire : 0u);
+        QVERIFY(system->waitForClient("tst_jack lister", false));
+        QVERIFY(listing(out) == listed);
+        out.closePort();
+        QVERIFY(listing(out) == listed);
+        QVERIFY(system->waitForClient("tst_jack lister", true));
     }
 };
 

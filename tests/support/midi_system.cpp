@@ -6,6 +6,7 @@
 #endif
 
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 
 #include <chrono>
@@ -79,6 +80,29 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         return false;
+    }
+    bool waitForClient(const std::string &name, bool present) override
+    {
+        for (int tries = 0; tries < 300; ++tries) {
+            if (hasClient(name) == present)
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    bool hasClient(const std::string &name)
+    {
+        if (kind_ != MidiSystemKind::PipeWire) {
+            char *uuid = jack_get_uuid_for_client_name(client_, name.c_str());
+            jack_free(uuid);
+            return uuid != nullptr;
+        }
+        // PipeWire's libjack still finds a client by name once it has gone.
+        QProcess nodes;
+        nodes.start("pw-cli", {"ls", "Node"});
+        return nodes.waitForFinished(3000) &&
+               nodes.readAllStandardOutput().contains(
+                   QString("node.name = \"%1\"").arg(QString::fromStdString(name)).toUtf8());
     }
     void stopServer(int signal) override
     {

@@ -77,6 +77,9 @@ public:
     // Waits (up to 3 s) until another program's input port takes connections:
     // a JACK client lists its ports before it is active.
     virtual bool waitForInput(const std::string &port) = 0;
+    // Waits (up to 3 s) until a client of that name is on the server, or gone
+    // from it; false where the system has no clients to look up.
+    virtual bool waitForClient(const std::string & /*name*/, bool /*present*/) { return false; }
 
     // The class name in the stream port's messages on this system.
     QString outputClass() const
