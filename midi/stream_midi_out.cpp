@@ -9,16 +9,21 @@
 
 namespace {
 
-// The destinations as the window sees them: this output's own enumeration.
-class OutputPorts final : public StreamPortList
+// The destinations as the window sees them: this output's own listing, taken
+// once as the port opens.
+class ListedPorts final : public StreamPortList
 {
 public:
-    explicit OutputPorts(RtMidiOut &out) : out_(out) {}
-    unsigned count() override { return out_.getPortCount(); }
-    std::string name(unsigned index) override { return out_.getPortName(index); }
+    explicit ListedPorts(std::vector<std::string> names) : names_(std::move(names)) {}
+    unsigned count() override { return static_cast<unsigned>(names_.size()); }
+    std::string name(unsigned index) override
+    {
+        return index < names_.size() ? names_[index] : std::string();
+    }
+    const std::vector<std::string> &names() const { return names_; }
 
 private:
-    RtMidiOut &out_;
+    std::vector<std::string> names_;
 };
 
 } // namespace
@@ -36,14 +41,13 @@ StreamMidiOut::~StreamMidiOut() throw()
 
 void StreamMidiOut::openStreamPort(unsigned int portNumber, const std::string &portName)
 {
-    OutputPorts ports(*this);
-    // The listing the port is opened from: the port's own clients add to it.
-    std::vector<std::string> names;
+    // Before the port's own clients add to the listing.
+    ListedPorts ports(listing());
+    // RtMidi's client goes first: the graph the port waits to settle in as it
+    // opens is then the one its units play in.
     if (backend_->listingClientRunsEachCycle())
-        names = listing();
+        keepListing(ports.names());
     backend_->open(portNumber, portName, ports);
-    if (backend_->listingClientRunsEachCycle())
-        keepListing(std::move(names));
 }
 
 unsigned int StreamMidiOut::getPortCount()

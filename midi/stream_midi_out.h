@@ -18,8 +18,9 @@ class StreamBackend;
 // Where RtMidi's client takes part in every cycle of the service (JACK), it is
 // closed while the stream port is open: it plays no part in a send, and a
 // client the server waits for in each cycle can be late and fail the unit.
-// Meanwhile the listing is the one the port was opened from; the first
-// listing after the port closed opens the client again.
+// It goes before the port opens; from then on the listing is the one the port
+// was opened from, and the first listing once no port is open (after a close,
+// or an open that failed) opens the client again.
 class StreamMidiOut : public RtMidiOut
 {
 public:
