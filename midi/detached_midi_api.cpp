@@ -23,44 +23,34 @@ void DetachedMidiInApi::openVirtualPort(const std::string &)
     error(RtMidiError::DRIVER_ERROR, std::string("RtMidiIn::openVirtualPort: ") + kNotJoined);
 }
 
-void DetachedMidiOutApi::openPort(unsigned int, const std::string &)
+const char *ClientlessMidiOutApi::why() const
 {
-    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openPort: ") + kNotJoined);
+    return detached_ ? kNotJoined : kStreamPortOpen;
 }
 
-void DetachedMidiOutApi::openVirtualPort(const std::string &)
+void ClientlessMidiOutApi::openPort(unsigned int, const std::string &)
 {
-    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openVirtualPort: ") + kNotJoined);
+    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openPort: ") + why());
 }
 
-void DetachedMidiOutApi::sendMessage(const unsigned char *, size_t)
+void ClientlessMidiOutApi::openVirtualPort(const std::string &)
 {
-    error(RtMidiError::WARNING, std::string("RtMidiOut::sendMessage: ") + kNotJoined);
+    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openVirtualPort: ") + why());
 }
 
-void ListingKeptMidiOutApi::openPort(unsigned int, const std::string &)
-{
-    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openPort: ") + kStreamPortOpen);
-}
-
-void ListingKeptMidiOutApi::openVirtualPort(const std::string &)
-{
-    error(RtMidiError::DRIVER_ERROR, std::string("RtMidiOut::openVirtualPort: ") + kStreamPortOpen);
-}
-
-std::string ListingKeptMidiOutApi::getPortName(unsigned int portNumber)
+std::string ClientlessMidiOutApi::getPortName(unsigned int portNumber)
 {
     // RtMidi's own backends answer a number out of range with an empty name.
     return portNumber < names_.size() ? names_[portNumber] : std::string();
 }
 
-void ListingKeptMidiOutApi::sendMessage(const unsigned char *, size_t)
+void ClientlessMidiOutApi::sendMessage(const unsigned char *, size_t)
 {
-    error(RtMidiError::WARNING, std::string("RtMidiOut::sendMessage: ") + kStreamPortOpen);
+    error(RtMidiError::WARNING, std::string("RtMidiOut::sendMessage: ") + why());
 }
 
 bool isDetached(MidiApi *api)
 {
-    return dynamic_cast<DetachedMidiInApi *>(api) != nullptr ||
-           dynamic_cast<DetachedMidiOutApi *>(api) != nullptr;
+    const auto *out = dynamic_cast<ClientlessMidiOutApi *>(api);
+    return dynamic_cast<DetachedMidiInApi *>(api) != nullptr || (out && out->detached());
 }

@@ -31,38 +31,22 @@ private:
     RtMidi::Api api_;
 };
 
-class DetachedMidiOutApi final : public MidiOutApi
+// RtMidiOut's, as above, or, while its stream port is open on a service that
+// runs RtMidi's client in every cycle, a client closed with the listing kept:
+// the destinations as they were listed when the port opened, so that the
+// numbering the port was opened by still holds. That one is not detached: the
+// service is joined.
+class ClientlessMidiOutApi final : public MidiOutApi
 {
 public:
-    explicit DetachedMidiOutApi(RtMidi::Api api) : api_(api) {}
-    RtMidi::Api getCurrentApi() override { return api_; }
-    void openPort(unsigned int portNumber, const std::string &portName) override;
-    void openVirtualPort(const std::string &portName) override;
-    void closePort() override {}
-    void setClientName(const std::string &) override {}
-    void setPortName(const std::string &) override {}
-    unsigned int getPortCount() override { return 0; }
-    std::string getPortName(unsigned int) override { return std::string(); }
-    void sendMessage(const unsigned char *message, size_t size) override;
-
-protected:
-    void initialize(const std::string &) override {}
-
-private:
-    RtMidi::Api api_;
-};
-
-// What the transport's RtMidiOut holds while its stream port is open on a
-// service that runs RtMidi's client in every cycle: no client, and the
-// destinations as they were listed when the port opened, so that the numbering
-// the port was opened by still holds. Not detached: the service is joined.
-class ListingKeptMidiOutApi final : public MidiOutApi
-{
-public:
-    ListingKeptMidiOutApi(RtMidi::Api api, std::vector<std::string> names)
-        : api_(api), names_(std::move(names))
+    // Detached: lists nothing.
+    explicit ClientlessMidiOutApi(RtMidi::Api api) : api_(api), detached_(true) {}
+    // The listing kept while the stream port is open.
+    ClientlessMidiOutApi(RtMidi::Api api, std::vector<std::string> listing)
+        : api_(api), names_(std::move(listing)), detached_(false)
     {
     }
+    bool detached() const { return detached_; }
     RtMidi::Api getCurrentApi() override { return api_; }
     void openPort(unsigned int portNumber, const std::string &portName) override;
     void openVirtualPort(const std::string &portName) override;
@@ -77,9 +61,13 @@ protected:
     void initialize(const std::string &) override {}
 
 private:
+    // Why nothing opens or sends, for RtMidi's error.
+    const char *why() const;
+
     RtMidi::Api api_;
     std::vector<std::string> names_;
+    bool detached_;
 };
 
-// Whether an RtMidi object's API is one of the detached ones.
+// Whether an RtMidi object's API is a detached one.
 bool isDetached(MidiApi *api);

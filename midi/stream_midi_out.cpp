@@ -46,7 +46,7 @@ void StreamMidiOut::openStreamPort(unsigned int portNumber, const std::string &p
     // RtMidi's client goes first: the graph the port waits to settle in as it
     // opens is then the one its units play in.
     if (backend_->listingClientRunsEachCycle())
-        keepListing(ports.names());
+        closeClient(new ClientlessMidiOutApi(getCurrentApi(), ports.names()));
     backend_->open(portNumber, portName, ports);
 }
 
@@ -70,25 +70,23 @@ std::vector<std::string> StreamMidiOut::listing()
     return names;
 }
 
-void StreamMidiOut::keepListing(std::vector<std::string> names)
+void StreamMidiOut::closeClient(MidiApi *standIn)
 {
-    MidiApi *const kept = new ListingKeptMidiOutApi(getCurrentApi(), std::move(names));
-    delete rtapi_; // closes RtMidi's client
-    rtapi_ = kept;
+    delete rtapi_;
+    rtapi_ = standIn;
 }
 
 void StreamMidiOut::rejoinListingOnceClosed()
 {
-    if (backend_->isOpen() || !dynamic_cast<ListingKeptMidiOutApi *>(rtapi_))
+    const auto *clientless = dynamic_cast<ClientlessMidiOutApi *>(rtapi_);
+    if (backend_->isOpen() || !clientless || clientless->detached())
         return;
     try {
         join(getCurrentApi(), clientName_);
     } catch (const RtMidiError &) {
         // As after a failed rejoin of the service: nothing listed, and
         // serviceStopped() true, so the next listing tries again.
-        MidiApi *const detached = new DetachedMidiOutApi(getCurrentApi());
-        delete rtapi_;
-        rtapi_ = detached;
+        closeClient(new ClientlessMidiOutApi(getCurrentApi()));
     }
 }
 
@@ -126,10 +124,7 @@ void StreamMidiOut::leave()
 {
     closePort();
     backend_->leaveService();
-    // Never without an API object: RtMidi's calls go through it unchecked.
-    MidiApi *const detached = new DetachedMidiOutApi(getCurrentApi());
-    delete rtapi_;
-    rtapi_ = detached;
+    closeClient(new ClientlessMidiOutApi(getCurrentApi()));
 }
 
 void StreamMidiOut::join(RtMidi::Api api, const std::string &clientName)

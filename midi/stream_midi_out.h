@@ -31,6 +31,8 @@ public:
     void openStreamPort(unsigned int portNumber, const std::string &portName = "RtMidi Output");
     unsigned int getPortCount() override;
     std::string getPortName(unsigned int portNumber = 0) override;
+    // Every destination's name, in the numbering of the two above.
+    std::vector<std::string> listing();
     void sendStream(const unsigned char *data, size_t size);
     // Raises the port's own error when its MIDI service has stopped or its
     // destination has gone since the last send; cheap enough to poll.
@@ -55,8 +57,9 @@ public:
     bool isPortOpen() const override;
 
 private:
-    std::vector<std::string> listing();
-    void keepListing(std::vector<std::string> names);
+    // Closes RtMidi's client by deleting its API object, and holds `standIn`
+    // instead: never without one, RtMidi's calls go through it unchecked.
+    void closeClient(MidiApi *standIn);
     void rejoinListingOnceClosed();
 
     std::unique_ptr<StreamBackend> backend_;

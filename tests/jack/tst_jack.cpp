@@ -35,14 +35,6 @@ bool openOn(StreamMidiOut &out, const std::string &name)
     return out.isPortOpen();
 }
 
-std::vector<std::string> listing(StreamMidiOut &out)
-{
-    std::vector<std::string> names(out.getPortCount());
-    for (unsigned i = 0; i < names.size(); ++i)
-        names[i] = out.getPortName(i);
-    return names;
-}
-
 } // namespace
 
 class TestJack : public QObject
@@ -165,14 +157,14 @@ private slots:
         QVERIFY(system->startServer() && system->startInstrument());
         StreamMidiOut out(RtMidi::UNIX_JACK, "tst_jack lister");
         QVERIFY(system->waitForClient("tst_jack lister", true));
-        const std::vector<std::string> listed = listing(out);
+        const std::vector<std::string> listed = out.listing();
         QVERIFY(openOn(out, system->instrument().inPort().toStdString()));
         QCOMPARE(out.unvouchedQuantum(),
                  system->kind() == MidiSystemKind::PipeWire ? onPipeWire : 0u);
         QVERIFY(system->waitForClient("tst_jack lister", false));
-        QVERIFY(listing(out) == listed);
+        QVERIFY(out.listing() == listed);
         out.closePort();
-        QVERIFY(listing(out) == listed);
+        QVERIFY(out.listing() == listed);
         QVERIFY(system->waitForClient("tst_jack lister", true));
     }
 };

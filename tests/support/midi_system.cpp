@@ -83,26 +83,9 @@ public:
     }
     bool waitForClient(const std::string &name, bool present) override
     {
-        for (int tries = 0; tries < 300; ++tries) {
-            if (hasClient(name) == present)
-                return true;
+        for (int tries = 0; tries < 300 && hasClient(name) != present; ++tries)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
-    }
-    bool hasClient(const std::string &name)
-    {
-        if (kind_ != MidiSystemKind::PipeWire) {
-            char *uuid = jack_get_uuid_for_client_name(client_, name.c_str());
-            jack_free(uuid);
-            return uuid != nullptr;
-        }
-        // PipeWire's libjack still finds a client by name once it has gone.
-        QProcess nodes;
-        nodes.start("pw-cli", {"ls", "Node"});
-        return nodes.waitForFinished(3000) &&
-               nodes.readAllStandardOutput().contains(
-                   QString("node.name = \"%1\"").arg(QString::fromStdString(name)).toUtf8());
+        return hasClient(name) == present;
     }
     void stopServer(int signal) override
     {
@@ -154,6 +137,21 @@ public:
     }
 
 private:
+    bool hasClient(const std::string &name)
+    {
+        if (kind_ != MidiSystemKind::PipeWire) {
+            char *uuid = jack_get_uuid_for_client_name(client_, name.c_str());
+            jack_free(uuid);
+            return uuid != nullptr;
+        }
+        // PipeWire's libjack still finds a client by name once it has gone.
+        QProcess nodes;
+        nodes.start("pw-cli", {"ls", "Node"});
+        return nodes.waitForFinished(3000) &&
+               nodes.readAllStandardOutput().contains(
+                   QString("node.name = \"%1\"").arg(QString::fromStdString(name)).toUtf8());
+    }
+
     // Starts jackd and joins it with the fixture's client.
     bool startJackd()
     {
